@@ -1,0 +1,51 @@
+#include "class_factory.h"
+
+#include "search_extension.h"
+
+IFACEMETHODIMP ShellSearchFactory::QueryInterface(REFIID riid, void** ppv)
+{
+    const InterfaceEntry interfaces[] = {
+        {&__uuidof(IUnknown), this},
+        {&__uuidof(IClassFactory), this},
+    };
+    return QueryInterfaceFromTable(interfaces, ARRAYSIZE(interfaces), riid, ppv);
+}
+
+IFACEMETHODIMP_(ULONG) ShellSearchFactory::AddRef()
+{
+    return InterlockedIncrement(&refCount_);
+}
+
+IFACEMETHODIMP_(ULONG) ShellSearchFactory::Release()
+{
+    LONG count = InterlockedDecrement(&refCount_);
+    if (count == 0)
+        delete this;
+    return count;
+}
+
+IFACEMETHODIMP ShellSearchFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv)
+{
+    if (ppv == nullptr)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (outer != nullptr)
+        return CLASS_E_NOAGGREGATION;
+    return CreateObject<ShellSearchExtension>(riid, ppv);
+}
+
+// Only live objects keep the module loaded; server locks are not counted.
+IFACEMETHODIMP ShellSearchFactory::LockServer(BOOL)
+{
+    return S_OK;
+}
+
+STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)
+{
+    if (ppv == nullptr)
+        return E_POINTER;
+    *ppv = nullptr;
+    if (!IsEqualCLSID(rclsid, CLSID_ShellSearch))
+        return CLASS_E_CLASSNOTAVAILABLE;
+    return CreateObject<ShellSearchFactory>(riid, ppv);
+}

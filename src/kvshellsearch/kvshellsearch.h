@@ -1,0 +1,30 @@
+// Module-wide state and the identifiers that several parts of the module share.
+#pragma once
+
+#include <windows.h>
+
+#include "resources/resource_ids.h"
+
+// Every piece of module-wide state is zero at load; DllMain fills OwnModule and ResourceModule.
+extern HMODULE OwnModule;
+extern HMODULE ResourceModule;
+extern volatile LONG LiveObjectCount;
+// Writable and kept in the image so that a vendor can rebrand a built module.
+extern char ProductNameSlot[260];
+
+extern const CLSID CLSID_ShellSearch;
+
+// Working texts (key paths, resource texts, module paths, command lines) use buffers of this size.
+constexpr DWORD TextBufferSize = 1024;
+// The product name and the host's executable path use this size.
+constexpr DWORD ShortTextSize = 260;
+
+constexpr char DefaultProductName[] = "Kestrovane";
+constexpr int PreferenceVersionMajor = 6;
+constexpr int PreferenceVersionMinor = 0;
+constexpr char MainAppKeyTemplate[] = "Software\\Tessalquorin\\%s\\%d.%d\\Preferences\\MainApp";
+constexpr char SatelliteKeyTemplate[] =
+    "Software\\Tessalquorin\\%s\\%d.%d\\Preferences\\SatelliteShellSearch";
+
+constexpr char ModuleFileName[] = "kvshellsearch.dll";
+constexpr char FindExtensionName[] = "Orbelquest";

@@ -1,0 +1,58 @@
+#include "preferences.h"
+
+#include <string.h>
+
+#include "kvshellsearch.h"
+#include "registry_access.h"
+
+// Kept in the writable data section, zero-padded to its full size, so that the bytes a vendor
+// patches in a built module are the bytes read here.
+char ProductNameSlot[ShortTextSize] = "Kestrovane";
+
+const char* FileNameOfPath(const char* path)
+{
+    const char* separator = strrchr(path, '\\');
+    if (separator == nullptr)
+        separator = strrchr(path, '/');
+    return separator != nullptr ? separator + 1 : path;
+}
+
+static bool ReadNameFromEnvironment(char* name)
+{
+    char hostPath[ShortTextSize] = {};
+    DWORD length = GetModuleFileNameA(nullptr, hostPath, ShortTextSize);
+    if (length == 0)
+        return false;
+    hostPath[ShortTextSize - 1] = '\0'; // a path cut at the capacity may come back unterminated
+
+    // A value too long for the slot is reported with the size it would need: treat it as absent.
+    char value[ShortTextSize] = {};
+    DWORD valueLength = GetEnvironmentVariableA(FileNameOfPath(hostPath), value, ShortTextSize);
+    if (valueLength == 0 || valueLength >= ShortTextSize)
+        return false;
+    memcpy(name, value, valueLength + 1);
+    return true;
+}
+
+const char* GetProductName()
+{
+    if (ProductNameSlot[0] != '\0')
+        return ProductNameSlot;
+    if (!ReadNameFromEnvironment(ProductNameSlot))
+        memcpy(ProductNameSlot, DefaultProductName, sizeof DefaultProductName);
+    return ProductNameSlot;
+}
+
+void FormatPreferenceKeyPath(const char* keyTemplate, char* path)
+{
+    // wsprintfA writes at most 1024 bytes, the size of our text buffers; the longest product
+    // name (259 characters) and either template fit well within that.
+    wsprintfA(path, keyTemplate, GetProductName(), PreferenceVersionMajor, PreferenceVersionMinor);
+}
+
+bool ReadMainAppPath(char* dest, DWORD capacity)
+{
+    char keyPath[TextBufferSize] = {};
+    FormatPreferenceKeyPath(MainAppKeyTemplate, keyPath);
+    return ReadDefaultTextValue(HKEY_CLASSES_ROOT, keyPath, dest, capacity);
+}

@@ -1,0 +1,219 @@
+// Self-registration: the COM class keys and the shell's Find/Search entry.
+#include <windows.h>
+#include <objbase.h>
+#include <olectl.h>
+
+#include <string.h>
+
+#include "kvshellsearch.h"
+#include "preferences.h"
+
+namespace {
+
+#define FIND_EXTENSIONS_STATIC \
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions\\Static"
+
+constexpr char ThreadingModelValue[] = "ThreadingModel";
+
+// The texts registration writes, all gathered before the first write.
+struct RegistrationTexts {
+    char classId[TextBufferSize];
+    char displayName[TextBufferSize];
+    char menuText[TextBufferSize];
+    char modulePath[TextBufferSize];
+};
+
+enum class KeyArgument { ClassId, ExtensionName };
+enum class ValueData { None, DisplayName, ModulePath, Apartment, ClassId, MenuText };
+
+struct RegistryValue {
+    const char* name; // null for the key's default value
+    ValueData data;
+};
+
+struct RegistryKey {
+    HKEY root;
+    const char* pathTemplate;
+    KeyArgument argument;
+    RegistryValue values[2];
+};
+
+// Everything registration writes. Registration walks it forward; unregistration walks it
+// backward, so each key is deleted after its subkeys and the two can never drift apart.
+const RegistryKey RegistrationLayout[] = {
+    {HKEY_CLASSES_ROOT, "CLSID\\%s", KeyArgument::ClassId, {{nullptr, ValueData::DisplayName}}},
+    {HKEY_CLASSES_ROOT,
+     "CLSID\\%s\\InProcServer32",
+     KeyArgument::ClassId,
+     {{nullptr, ValueData::ModulePath}, {ThreadingModelValue, ValueData::Apartment}}},
+    {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s", KeyArgument::ExtensionName,
+     {{nullptr, ValueData::ClassId}}},
+    {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s\\0", KeyArgument::ExtensionName,
+     {{nullptr, ValueData::MenuText}}},
+    {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s\\0\\DefaultIcon", KeyArgument::ExtensionName,
+     {{nullptr, ValueData::ModulePath}}},
+};
+
+HRESULT MakeClassIdText(char* text)
+{
+    LPOLESTR wide = nullptr;
+    HRESULT result = StringFromIID(CLSID_ShellSearch, &wide);
+    if (FAILED(result))
+        return result;
+    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, TextBufferSize, nullptr, nullptr);
+    CoTaskMemFree(wide);
+    return S_OK;
+}
+
+void FormatKeyPath(const RegistryKey& key, const char* classId, char* path)
+{
+    const char* argument = key.argument == KeyArgument::ClassId ? classId : FindExtensionName;
+    wsprintfA(path, key.pathTemplate, argument); // bounded at 1024 bytes, our buffer size
+}
+
+// The newer shells show the longer menu text. The minor version of platform 1 is tested by
+// itself: 4.10 counts as older, 4.90 as newer.
+bool IsNewerShell()
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version))
+        return false;
+    switch (version.dwPlatformId) {
+    case VER_PLATFORM_WIN32_NT:
+        return version.dwMajorVersion > 4;
+    case VER_PLATFORM_WIN32_WINDOWS:
+        return version.dwMajorVersion > 3 && version.dwMinorVersion > 10;
+    default:
+        return false;
+    }
+}
+
+// A string missing from the resource module gives an empty text.
+void LoadResourceText(UINT id, char* text)
+{
+    if (LoadStringA(ResourceModule, id, text, TextBufferSize) <= 0)
+        text[0] = '\0';
+}
+
+// The module is registered beside the player: the directory of the MainApp preference joined
+// with our own file name. A path that does not fit is never registered cut short.
+HRESULT MakeModulePath(char* modulePath)
+{
+    char mainApp[TextBufferSize] = {};
+    ReadMainAppPath(mainApp, TextBufferSize); // without a preference: the bare file name
+
+    // Quotes around the stored path belong to command lines; COM cannot load a quoted path.
+    const char* start = mainApp;
+    size_t length = strlen(mainApp);
+    if (start[0] == '"') {
+        ++start;
+        const char* closingQuote = strchr(start, '"');
+        length = closingQuote != nullptr ? static_cast<size_t>(closingQuote - start) : length - 1;
+    }
+
+    size_t kept = length;
+    for (size_t i = length; i > 0; --i) {
+        if (start[i - 1] == '\\') {
+            kept = i;
+            break;
+        }
+    }
+    if (kept + sizeof ModuleFileName > TextBufferSize)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    memcpy(modulePath, start, kept);
+    memcpy(modulePath + kept, ModuleFileName, sizeof ModuleFileName);
+    return S_OK;
+}
+
+const char* TextFor(ValueData data, const RegistrationTexts& texts)
+{
+    static constexpr char Apartment[] = "Apartment";
+    switch (data) {
+    case ValueData::DisplayName:
+        return texts.displayName;
+    case ValueData::ModulePath:
+        return texts.modulePath;
+    case ValueData::Apartment:
+        return Apartment;
+    case ValueData::ClassId:
+        return texts.classId;
+    case ValueData::MenuText:
+        return texts.menuText;
+    case ValueData::None:
+        break;
+    }
+    return nullptr;
+}
+
+// Remembers the first registry failure while the caller carries on with the rest.
+void NoteResult(LONG status, HRESULT& firstError)
+{
+    if (status != ERROR_SUCCESS && SUCCEEDED(firstError))
+        firstError = HRESULT_FROM_WIN32(status);
+}
+
+HRESULT WriteLayout(const RegistrationTexts& texts)
+{
+    HRESULT firstError = S_OK;
+    for (const RegistryKey& entry : RegistrationLayout) {
+        char path[TextBufferSize] = {};
+        FormatKeyPath(entry, texts.classId, path);
+        HKEY key = nullptr;
+        LONG status = RegCreateKeyExA(entry.root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                      &key, nullptr);
+        NoteResult(status, firstError);
+        if (status != ERROR_SUCCESS)
+            continue;
+        for (const RegistryValue& value : entry.values) {
+            const char* text = TextFor(value.data, texts);
+            if (text == nullptr)
+                continue;
+            // The size counts the terminating zero.
+            NoteResult(RegSetValueExA(key, value.name, 0, REG_SZ,
+                                      reinterpret_cast<const BYTE*>(text),
+                                      static_cast<DWORD>(strlen(text) + 1)),
+                       firstError);
+        }
+        RegCloseKey(key);
+    }
+    return firstError;
+}
+
+} // namespace
+
+STDAPI DllRegisterServer()
+{
+    RegistrationTexts texts = {};
+
+    HRESULT result = MakeClassIdText(texts.classId);
+    if (FAILED(result))
+        return result;
+    result = MakeModulePath(texts.modulePath);
+    if (FAILED(result))
+        return result;
+    LoadResourceText(IDS_CLASS_DISPLAY_NAME, texts.displayName);
+    LoadResourceText(IsNewerShell() ? IDS_MENU_TEXT_NEWER_SHELL : IDS_MENU_TEXT_OLDER_SHELL,
+                     texts.menuText);
+    return WriteLayout(texts);
+}
+
+STDAPI DllUnregisterServer()
+{
+    char classId[TextBufferSize] = {};
+    HRESULT result = MakeClassIdText(classId);
+    if (FAILED(result))
+        return result;
+
+    HRESULT firstError = S_OK;
+    for (size_t i = ARRAYSIZE(RegistrationLayout); i > 0; --i) {
+        const RegistryKey& entry = RegistrationLayout[i - 1];
+        char path[TextBufferSize] = {};
+        FormatKeyPath(entry, classId, path);
+        LONG status = RegDeleteKeyA(entry.root, path);
+        // Already gone is what unregistration wants.
+        if (status != ERROR_FILE_NOT_FOUND)
+            NoteResult(status, firstError);
+    }
+    return firstError;
+}
