@@ -1,0 +1,194 @@
+#include "support/test_support.h"
+
+#include <stdio.h>
+
+std::string BinPath(const std::string& name)
+{
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH - 1);
+    std::string directory(self);
+    return directory.substr(0, directory.find_last_of('\\') + 1) + name;
+}
+
+std::string MakeScratchDirectory()
+{
+    static int counter = 0;
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    for (;;) {
+        std::string path = std::string(temp) + "kvtest-" + std::to_string(GetCurrentProcessId()) +
+                           "-" + std::to_string(++counter);
+        if (CreateDirectoryA(path.c_str(), nullptr))
+            return path;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return std::string();
+    }
+}
+
+void DeleteTree(HKEY root, const char* path)
+{
+    RegDeleteTreeA(root, path);
+    RegDeleteKeyA(root, path);
+}
+
+void ResetRegistry()
+{
+    DeleteTree(HKEY_CLASSES_ROOT, PreferencesRoot);
+    DeleteTree(HKEY_CLASSES_ROOT, ClassKey);
+    DeleteTree(HKEY_LOCAL_MACHINE, StaticKey);
+}
+
+void SetDefaultValue(HKEY root, const char* path, const void* data, DWORD size, DWORD type)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                             &key, nullptr))
+        << path;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegSetValueExA(key, nullptr, 0, type, static_cast<const BYTE*>(data), size))
+        << path;
+    RegCloseKey(key);
+}
+
+void SetDefaultText(HKEY root, const char* path, const std::string& text)
+{
+    SetDefaultValue(root, path, text.c_str(), static_cast<DWORD>(text.size() + 1), REG_SZ);
+}
+
+bool KeyExists(HKEY root, const char* path)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::string RegistryValue::Text() const
+{
+    std::string text(data.begin(), data.end());
+    return text.substr(0, text.find('\0'));
+}
+
+RegistryValue QueryValue(HKEY root, const char* path, const char* name)
+{
+    RegistryValue value;
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return value;
+    DWORD size = 0;
+    if (RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
+        value.data.resize(size);
+        value.found = RegQueryValueExA(key, name, nullptr, &value.type, value.data.data(),
+                                       &size) == ERROR_SUCCESS;
+        value.data.resize(size);
+    }
+    RegCloseKey(key);
+    return value;
+}
+
+template <typename Function>
+static void Resolve(HMODULE module, const char* name, Function& function)
+{
+    function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+LoadedModule::LoadedModule(const std::string& path)
+{
+    handle = LoadLibraryA(path.c_str());
+    if (handle == nullptr)
+        return;
+    Resolve(handle, "DllGetClassObject", GetClassObject);
+    Resolve(handle, "DllCanUnloadNow", CanUnloadNow);
+    Resolve(handle, "DllRegisterServer", RegisterServer);
+    Resolve(handle, "DllUnregisterServer", UnregisterServer);
+}
+
+LoadedModule::~LoadedModule()
+{
+    if (handle != nullptr)
+        FreeLibrary(handle);
+}
+
+IUnknown* CreateExtension(const LoadedModule& module)
+{
+    IClassFactory* factory = nullptr;
+    if (FAILED(module.GetClassObject(ClassId, IID_IClassFactory,
+                                     reinterpret_cast<void**>(&factory))))
+        return nullptr;
+    IUnknown* extension = nullptr;
+    factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&extension));
+    factory->Release();
+    return extension;
+}
+
+void InstallPlayer(const std::string& path)
+{
+    std::string directory = path.substr(0, path.find_last_of('\\'));
+    for (size_t at = directory.find('\\', 3); ; at = directory.find('\\', at + 1)) {
+        CreateDirectoryA(directory.substr(0, at).c_str(), nullptr);
+        if (at == std::string::npos)
+            break;
+    }
+    ASSERT_TRUE(CopyFileA(BinPath("stand_in_player.exe").c_str(), path.c_str(), FALSE))
+        << "cannot install the stand-in player at " << path;
+}
+
+PlayerLog::PlayerLog()
+{
+    path_ = MakeScratchDirectory() + "\\player.log";
+    SetEnvironmentVariableA("KV_PLAYER_LOG", path_.c_str());
+}
+
+PlayerLog::~PlayerLog()
+{
+    SetEnvironmentVariableA("KV_PLAYER_LOG", nullptr);
+}
+
+std::vector<std::string> PlayerLog::Lines() const
+{
+    std::vector<std::string> lines;
+    FILE* file = fopen(path_.c_str(), "rb");
+    if (file == nullptr)
+        return lines;
+    std::string content;
+    char chunk[4096];
+    for (size_t read; (read = fread(chunk, 1, sizeof chunk, file)) > 0;)
+        content.append(chunk, read);
+    fclose(file);
+    for (size_t start = 0, end; (end = content.find('\n', start)) != std::string::npos;
+         start = end + 1)
+        lines.push_back(content.substr(start, end - start));
+    return lines;
+}
+
+std::vector<std::string> PlayerLog::WaitForLines(size_t count, DWORD timeoutMs) const
+{
+    DWORD started = GetTickCount();
+    std::vector<std::string> lines = Lines();
+    while (lines.size() < count && GetTickCount() - started < timeoutMs) {
+        Sleep(20);
+        lines = Lines();
+    }
+    return lines;
+}
+
+int RunProgram(const std::string& commandLine, DWORD timeoutMs)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> line(commandLine.begin(), commandLine.end());
+    line.push_back('\0');
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return -1;
+    DWORD exitCode = static_cast<DWORD>(-1);
+    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &exitCode);
+    else
+        TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(exitCode);
+}

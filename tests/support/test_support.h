@@ -1,0 +1,86 @@
+// What most tests need: the module under test, the registry keys it touches, the stand-in
+// player and its log, and starting helper programs.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+constexpr char ClassIdText[] = "{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}";
+constexpr CLSID ClassId = {
+    0x5e3c1a77, 0x0b94, 0x4f2d, {0x9a, 0x61, 0x7c, 0x2e, 0x8d, 0x40, 0xb5, 0x13}};
+constexpr char PreferencesRoot[] = "Software\\Tessalquorin";
+constexpr char MainAppKey[] = "Software\\Tessalquorin\\Kestrovane\\6.0\\Preferences\\MainApp";
+constexpr char SatelliteKey[] =
+    "Software\\Tessalquorin\\Kestrovane\\6.0\\Preferences\\SatelliteShellSearch";
+constexpr char ClassKey[] = "CLSID\\{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}";
+constexpr char ServerKey[] = "CLSID\\{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}\\InProcServer32";
+constexpr char StaticKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions\\Static\\Orbelquest";
+constexpr char MenuKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions\\Static\\Orbelquest\\0";
+constexpr char IconKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions"
+                           "\\Static\\Orbelquest\\0\\DefaultIcon";
+
+// A file beside the test program (the module, the helpers, the satellites).
+std::string BinPath(const std::string& name);
+// A fresh, empty directory below the prefix's temporary directory.
+std::string MakeScratchDirectory();
+
+// Registry
+void DeleteTree(HKEY root, const char* path);
+void ResetRegistry(); // preferences, class keys and the Find entry
+void SetDefaultValue(HKEY root, const char* path, const void* data, DWORD size, DWORD type);
+void SetDefaultText(HKEY root, const char* path, const std::string& text); // with its zero
+bool KeyExists(HKEY root, const char* path);
+struct RegistryValue {
+    bool found = false;
+    DWORD type = 0;
+    std::vector<BYTE> data;
+    std::string Text() const; // the data up to its first zero
+};
+RegistryValue QueryValue(HKEY root, const char* path, const char* name = "");
+
+// The module under test, loaded for the life of the object.
+struct LoadedModule {
+    explicit LoadedModule(const std::string& path = BinPath("kvshellsearch.dll"));
+    ~LoadedModule();
+    LoadedModule(const LoadedModule&) = delete;
+    LoadedModule& operator=(const LoadedModule&) = delete;
+
+    HMODULE handle = nullptr;
+    HRESULT(STDAPICALLTYPE* GetClassObject)(REFCLSID, REFIID, void**) = nullptr;
+    HRESULT(STDAPICALLTYPE* CanUnloadNow)() = nullptr;
+    HRESULT(STDAPICALLTYPE* RegisterServer)() = nullptr;
+    HRESULT(STDAPICALLTYPE* UnregisterServer)() = nullptr;
+};
+
+// Makes an extension object through the module's own class object.
+IUnknown* CreateExtension(const LoadedModule& module);
+
+// The stand-in player, copied to a path of the test's choosing, and the log it writes.
+void InstallPlayer(const std::string& path);
+class PlayerLog {
+public:
+    PlayerLog(); // a fresh log, named to every program started from now on
+    ~PlayerLog();
+    // The lines "<program path>|<command line>" once count lines are there (or the timeout).
+    std::vector<std::string> WaitForLines(size_t count, DWORD timeoutMs = 10000) const;
+    std::vector<std::string> Lines() const;
+
+private:
+    std::string path_;
+};
+
+// Starts a program, waits for it, and returns its exit code (or -1 if it could not start).
+int RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
+
+// Every test that touches the registry starts and ends with a clean slate.
+class RegistryTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetRegistry(); }
+    void TearDown() override { ResetRegistry(); }
+};
