@@ -1,1 +1,311 @@
+// The COM server through its exports and through COM itself: identity, reference counts, the
+// class object's errors, the unload question, and many threads at once.
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
 #include "support/test_support.h"
+
+namespace {
+
+void* const Poison = reinterpret_cast<void*>(static_cast<uintptr_t>(0xdeadbeef));
+
+struct NamedInterface {
+    const char* name;
+    const IID* iid;
+};
+const NamedInterface ExtensionInterfaces[] = {
+    {"IUnknown", &IID_IUnknown},
+    {"IContextMenu", &IID_IContextMenu},
+    {"IShellExtInit", &IID_IShellExtInit},
+};
+
+IUnknown* Query(IUnknown* from, REFIID iid)
+{
+    void* result = Poison;
+    if (FAILED(from->QueryInterface(iid, &result)))
+        return nullptr;
+    return static_cast<IUnknown*>(result);
+}
+
+ULONG CountOf(IUnknown* object)
+{
+    object->AddRef();
+    return object->Release();
+}
+
+// An outer object offered for aggregation; the module must refuse it without calling it.
+class OuterObject final : public IUnknown {
+public:
+    IFACEMETHODIMP QueryInterface(REFIID, void** ppv) override
+    {
+        ++calls;
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    IFACEMETHODIMP_(ULONG) AddRef() override { return ++calls, 1; }
+    IFACEMETHODIMP_(ULONG) Release() override { return ++calls, 1; }
+    int calls = 0;
+};
+
+class ComServerTest : public RegistryTest {
+protected:
+    LoadedModule module_;
+};
+
+} // namespace
+
+TEST_F(ComServerTest, ExtensionIdentityAndQueryInterfaceRules)
+{
+    IUnknown* extension = CreateExtension(module_);
+    ASSERT_NE(nullptr, extension);
+    IUnknown* identity = Query(extension, IID_IUnknown);
+    EXPECT_EQ(extension, identity);
+    EXPECT_EQ(Query(extension, IID_IShellExtInit), identity) << "identity is IShellExtInit";
+    identity->Release();
+    identity->Release();
+
+    // Reflexive, symmetric and transitive over every pair of interfaces, and IUnknown from
+    // each of them is the one identity.
+    for (const auto& from : ExtensionInterfaces) {
+        IUnknown* a = Query(extension, *from.iid);
+        ASSERT_NE(nullptr, a) << from.name;
+        IUnknown* self = Query(a, *from.iid);
+        EXPECT_EQ(a, self) << from.name << " from itself";
+        for (const auto& to : ExtensionInterfaces) {
+            IUnknown* b = Query(a, *to.iid);
+            ASSERT_NE(nullptr, b) << to.name << " from " << from.name;
+            IUnknown* back = Query(b, *from.iid);
+            EXPECT_EQ(a, back) << from.name << " -> " << to.name << " -> back";
+            IUnknown* unknown = Query(b, IID_IUnknown);
+            EXPECT_EQ(extension, unknown) << "IUnknown from " << to.name;
+            unknown->Release();
+            back->Release();
+            b->Release();
+        }
+        self->Release();
+        a->Release();
+    }
+    EXPECT_EQ(0u, extension->Release());
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+}
+
+TEST_F(ComServerTest, UnknownInterfacesAreRefusedWithANullPointer)
+{
+    IUnknown* extension = CreateExtension(module_);
+    ASSERT_NE(nullptr, extension);
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(S_OK, module_.GetClassObject(ClassId, IID_IClassFactory,
+                                           reinterpret_cast<void**>(&factory)));
+    const struct {
+        const char* label;
+        IUnknown* object;
+        const IID* iid;
+    } cases[] = {
+        {"IDispatch from the extension", extension, &IID_IDispatch},
+        {"IContextMenu2 from the extension", extension, &IID_IContextMenu2},
+        {"IClassFactory from the extension", extension, &IID_IClassFactory},
+        {"IContextMenu from the class object", factory, &IID_IContextMenu},
+        {"IShellExtInit from the class object", factory, &IID_IShellExtInit},
+    };
+    for (const auto& c : cases) {
+        void* result = Poison;
+        EXPECT_EQ(E_NOINTERFACE, c.object->QueryInterface(*c.iid, &result)) << c.label;
+        EXPECT_EQ(nullptr, result) << c.label;
+    }
+    EXPECT_EQ(0u, factory->Release());
+    EXPECT_EQ(0u, extension->Release());
+}
+
+TEST_F(ComServerTest, AddRefAndReleaseThroughEitherInterfaceMoveOneCount)
+{
+    IUnknown* extension = CreateExtension(module_);
+    ASSERT_NE(nullptr, extension);
+    IUnknown* menu = Query(extension, IID_IContextMenu);
+    IUnknown* init = Query(extension, IID_IShellExtInit);
+    ASSERT_NE(menu, init);
+    EXPECT_EQ(4u, menu->AddRef());
+    EXPECT_EQ(5u, init->AddRef());
+    EXPECT_EQ(4u, menu->Release());
+    EXPECT_EQ(3u, init->Release());
+    EXPECT_EQ(2u, menu->Release());
+    EXPECT_EQ(1u, init->Release());
+    EXPECT_EQ(S_FALSE, module_.CanUnloadNow());
+    EXPECT_EQ(0u, extension->Release());
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+}
+
+TEST_F(ComServerTest, ClassObjectErrorsMakeNothing)
+{
+    void* result = Poison;
+    CLSID other = ClassId;
+    other.Data1 ^= 1;
+    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module_.GetClassObject(other, IID_IClassFactory, &result));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+
+    // A class object whose first QueryInterface is refused is not left behind.
+    result = Poison;
+    EXPECT_EQ(E_NOINTERFACE, module_.GetClassObject(ClassId, IID_IContextMenu, &result));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+
+    IClassFactory* first = nullptr;
+    IClassFactory* second = nullptr;
+    ASSERT_EQ(S_OK, module_.GetClassObject(ClassId, IID_IClassFactory,
+                                           reinterpret_cast<void**>(&first)));
+    ASSERT_EQ(S_OK, module_.GetClassObject(ClassId, IID_IUnknown,
+                                           reinterpret_cast<void**>(&second)));
+    EXPECT_NE(first, second) << "every call makes a new class object";
+    IUnknown* unknown = Query(first, IID_IUnknown);
+    EXPECT_EQ(static_cast<IUnknown*>(first), unknown);
+    unknown->Release();
+
+    OuterObject outer;
+    result = Poison;
+    EXPECT_EQ(CLASS_E_NOAGGREGATION, first->CreateInstance(&outer, IID_IUnknown, &result));
+    EXPECT_EQ(nullptr, result);
+    EXPECT_EQ(0, outer.calls);
+    result = Poison;
+    EXPECT_EQ(E_NOINTERFACE, first->CreateInstance(nullptr, IID_IClassFactory, &result));
+    EXPECT_EQ(nullptr, result);
+
+    EXPECT_EQ(0u, first->Release());
+    EXPECT_EQ(S_FALSE, module_.CanUnloadNow());
+    EXPECT_EQ(0u, second->Release());
+    EXPECT_EQ(S_OK, module_.CanUnloadNow()) << "no refused object keeps the module loaded";
+}
+
+TEST_F(ComServerTest, CanUnloadOnlyWhenNoObjectLivesWhateverTheServerLocks)
+{
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(S_OK, module_.GetClassObject(ClassId, IID_IClassFactory,
+                                           reinterpret_cast<void**>(&factory)));
+    EXPECT_EQ(S_FALSE, module_.CanUnloadNow());
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    IUnknown* extension = nullptr;
+    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown,
+                                            reinterpret_cast<void**>(&extension)));
+    EXPECT_EQ(0u, factory->Release());
+    EXPECT_EQ(S_FALSE, module_.CanUnloadNow()) << "the extension still lives";
+    EXPECT_EQ(0u, extension->Release());
+    EXPECT_EQ(S_OK, module_.CanUnloadNow()) << "server locks are not counted";
+}
+
+TEST_F(ComServerTest, MenuMethodsAddNothingAndAnyVerbLaunches)
+{
+    InstallPlayer("C:\\Kestrovane\\player.exe");
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\Kestrovane\\player.exe");
+    PlayerLog log;
+
+    IUnknown* extension = CreateExtension(module_);
+    ASSERT_NE(nullptr, extension);
+    auto* menu = reinterpret_cast<IContextMenu*>(Query(extension, IID_IContextMenu));
+    auto* init = reinterpret_cast<IShellExtInit*>(Query(extension, IID_IShellExtInit));
+
+    EXPECT_EQ(S_OK, init->Initialize(nullptr, nullptr, nullptr));
+    HMENU popup = CreatePopupMenu();
+    AppendMenuA(popup, MF_STRING, 1, "Existing");
+    EXPECT_EQ(0, menu->QueryContextMenu(popup, 0, 100, 200, CMF_NORMAL));
+    EXPECT_EQ(1, GetMenuItemCount(popup));
+    DestroyMenu(popup);
+
+    char name[64];
+    memset(name, 'x', sizeof name);
+    EXPECT_EQ(S_OK, menu->GetCommandString(0, GCS_VERBA, nullptr, name, sizeof name));
+    EXPECT_EQ('x', name[0]) << "nothing is written";
+
+    const LPCSTR verbs[] = {MAKEINTRESOURCEA(0), MAKEINTRESOURCEA(7), "open", "search"};
+    for (LPCSTR verb : verbs) {
+        CMINVOKECOMMANDINFO info = {};
+        info.cbSize = sizeof info;
+        info.lpVerb = verb;
+        EXPECT_EQ(S_OK, menu->InvokeCommand(&info));
+    }
+    EXPECT_EQ(4u, log.WaitForLines(4).size());
+
+    init->Release();
+    menu->Release();
+    EXPECT_EQ(0u, extension->Release());
+}
+
+TEST_F(ComServerTest, CoCreateInstanceThroughTheRegisteredClass)
+{
+    SetDefaultText(HKEY_CLASSES_ROOT, ServerKey, BinPath("kvshellsearch.dll"));
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, ServerKey, 0, KEY_SET_VALUE, &key));
+    RegSetValueExA(key, "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>("Apartment"),
+                   10);
+    RegCloseKey(key);
+
+    ASSERT_EQ(S_OK, CoInitialize(nullptr));
+    IContextMenu* menu = nullptr;
+    ASSERT_EQ(S_OK, CoCreateInstance(ClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu,
+                                     reinterpret_cast<void**>(&menu)));
+    IUnknown* init = Query(menu, IID_IShellExtInit);
+    IUnknown* identity = Query(menu, IID_IUnknown);
+    EXPECT_EQ(init, identity);
+    EXPECT_EQ(3u, CountOf(menu));
+    identity->Release();
+    init->Release();
+    EXPECT_EQ(0u, menu->Release());
+
+    OuterObject outer;
+    void* result = Poison;
+    EXPECT_EQ(CLASS_E_NOAGGREGATION,
+              CoCreateInstance(ClassId, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, &result));
+    EXPECT_EQ(nullptr, result);
+    CoUninitialize();
+}
+
+// Objects of different apartments can run on different threads. With a count that is not
+// changed atomically, lost updates leave the module pinned, or unloadable under a live object;
+// sharing one class object across the threads makes its own count race as well.
+TEST_F(ComServerTest, ThreadsCreatingAndReleasingLeaveNothingBehind)
+{
+    IClassFactory* shared = nullptr;
+    ASSERT_EQ(S_OK, module_.GetClassObject(ClassId, IID_IClassFactory,
+                                           reinterpret_cast<void**>(&shared)));
+    constexpr int Threads = 4;
+    constexpr int Cycles = 50000;
+    std::vector<int> failures(Threads, 0);
+    std::vector<std::thread> workers;
+    for (int t = 0; t < Threads; ++t) {
+        workers.emplace_back([&, t] {
+            for (int i = 0; i < Cycles; ++i) {
+                shared->AddRef();
+                IClassFactory* own = nullptr;
+                if (FAILED(module_.GetClassObject(ClassId, IID_IClassFactory,
+                                                  reinterpret_cast<void**>(&own)))) {
+                    ++failures[t];
+                    continue;
+                }
+                IUnknown* extension = nullptr;
+                IClassFactory* maker = (i % 2) ? own : shared;
+                if (FAILED(maker->CreateInstance(nullptr, IID_IContextMenu,
+                                                 reinterpret_cast<void**>(&extension)))) {
+                    ++failures[t];
+                } else {
+                    IUnknown* init = Query(extension, IID_IShellExtInit);
+                    if (init != nullptr)
+                        init->Release();
+                    extension->Release();
+                }
+                own->Release();
+                shared->Release();
+            }
+        });
+    }
+    for (auto& worker : workers)
+        worker.join();
+    for (int t = 0; t < Threads; ++t)
+        EXPECT_EQ(0, failures[t]) << "thread " << t;
+    EXPECT_EQ(1u, CountOf(shared));
+    EXPECT_EQ(0u, shared->Release());
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+}
