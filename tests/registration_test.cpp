@@ -1,1 +1,398 @@
+// Self-registration: the registry layout value by value, the menu text by shell version, the
+// registered module path, translated texts, failures that must be reported, and the round trip
+// through Wine's own regsvr32 and the shell stand-in.
+#include <windows.h>
+#include <objbase.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/import_hook.h"
 #include "support/test_support.h"
+
+namespace {
+
+constexpr char NewerMenuText[] = "For Internet &Audio/Video...";
+constexpr char OlderMenuText[] = "Internet &Audio/Video...";
+const HRESULT PathTooLong = HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+
+class RegistrationTest : public RegistryTest {
+protected:
+    LoadedModule module_;
+};
+
+struct ExpectedValue {
+    HKEY root;
+    const char* key;
+    const char* name;
+    std::string data;
+};
+
+// Every value registration writes, with its type and bytes (exactly the text and its zero).
+void ExpectLayout(const std::vector<ExpectedValue>& expected)
+{
+    for (const auto& value : expected) {
+        RegistryValue actual = QueryValue(value.root, value.key, value.name);
+        std::string label = std::string(value.key) + " [" + value.name + "]";
+        ASSERT_TRUE(actual.found) << label;
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), actual.type) << label;
+        std::vector<BYTE> bytes(value.data.begin(), value.data.end());
+        bytes.push_back(0);
+        EXPECT_EQ(bytes, actual.data) << label;
+    }
+}
+
+bool NothingRegistered()
+{
+    return !KeyExists(HKEY_CLASSES_ROOT, ClassKey) && !KeyExists(HKEY_LOCAL_MACHINE, StaticKey);
+}
+
+// Everything below the keys registration touches, as text, to compare whole states.
+void Snapshot(HKEY root, const std::string& path, std::map<std::string, std::string>& into)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    into[path] = "(key)";
+    char name[1024];
+    BYTE data[4096];
+    for (DWORD i = 0;; ++i) {
+        DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) !=
+            ERROR_SUCCESS)
+            break;
+        into[path + "[" + name + "]"] =
+            std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataSize);
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD nameSize = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        Snapshot(root, path + "\\" + name, into);
+    }
+    RegCloseKey(key);
+}
+
+std::map<std::string, std::string> RegisteredState()
+{
+    std::map<std::string, std::string> state;
+    Snapshot(HKEY_CLASSES_ROOT, ClassKey, state);
+    Snapshot(HKEY_LOCAL_MACHINE, StaticKey, state);
+    return state;
+}
+
+} // namespace
+
+TEST_F(RegistrationTest, WritesTheLayoutValueByValue)
+{
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\Apps\\Kestrovane\\player.exe");
+    ASSERT_EQ(S_OK, module_.RegisterServer());
+    const std::string modulePath = "C:\\Apps\\Kestrovane\\kvshellsearch.dll";
+    ExpectLayout({
+        {HKEY_CLASSES_ROOT, ClassKey, "", "Orbelquest"},
+        {HKEY_CLASSES_ROOT, ServerKey, "", modulePath},
+        {HKEY_CLASSES_ROOT, ServerKey, "ThreadingModel", "Apartment"},
+        {HKEY_LOCAL_MACHINE, StaticKey, "", ClassIdText},
+        {HKEY_LOCAL_MACHINE, MenuKey, "", NewerMenuText},
+        {HKEY_LOCAL_MACHINE, IconKey, "", modulePath},
+    });
+    EXPECT_EQ(10u, QueryValue(HKEY_CLASSES_ROOT, ServerKey, "ThreadingModel").data.size());
+}
+
+TEST_F(RegistrationTest, RegisteredModulePathSitsBesideThePlayer)
+{
+    const std::string dir1006 = "C:\\" + std::string(1002, 'd') + "\\"; // 1006 characters kept
+    const struct {
+        const char* label;
+        bool setMainApp;
+        std::string mainApp;
+        HRESULT result;
+        std::string modulePath;
+    } cases[] = {
+        {"no MainApp", false, "", S_OK, "kvshellsearch.dll"},
+        {"no backslash: used whole", true, "player.exe", S_OK, "player.exekvshellsearch.dll"},
+        {"plain", true, "C:\\Apps\\player.exe", S_OK, "C:\\Apps\\kvshellsearch.dll"},
+        {"quoted", true, "\"C:\\Program Files\\K\\player.exe\"", S_OK,
+         "C:\\Program Files\\K\\kvshellsearch.dll"},
+        {"1006 characters kept", true, dir1006 + "p.exe", S_OK, dir1006 + "kvshellsearch.dll"},
+        {"1007 characters kept", true, "C" + dir1006 + "p.exe", PathTooLong, ""},
+    };
+    for (const auto& c : cases) {
+        ResetRegistry();
+        if (c.setMainApp)
+            SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, c.mainApp);
+        EXPECT_EQ(c.result, module_.RegisterServer()) << c.label;
+        if (FAILED(c.result)) {
+            EXPECT_TRUE(NothingRegistered()) << c.label << ": something was written";
+            continue;
+        }
+        EXPECT_EQ(c.modulePath, QueryValue(HKEY_CLASSES_ROOT, ServerKey).Text()) << c.label;
+        EXPECT_EQ(c.modulePath, QueryValue(HKEY_LOCAL_MACHINE, IconKey).Text()) << c.label;
+    }
+}
+
+namespace {
+OSVERSIONINFOA reportedVersion;
+BOOL reportedResult;
+BOOL WINAPI ReportingGetVersionExA(OSVERSIONINFOA* info)
+{
+    if (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA))
+        return FALSE;
+    if (reportedResult)
+        *info = reportedVersion;
+    info->dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    return reportedResult;
+}
+} // namespace
+
+// Versions no Wine setting reports: the platform-1 minor version is tested by itself.
+TEST_F(RegistrationTest, MenuTextForReportedVersions)
+{
+    ImportHook hook(module_.handle, "KERNEL32.dll", "GetVersionExA",
+                    reinterpret_cast<void*>(&ReportingGetVersionExA));
+    ASSERT_TRUE(hook.Installed());
+    const struct {
+        BOOL succeeds;
+        DWORD platform, major, minor;
+        const char* menuText;
+    } cases[] = {
+        {TRUE, VER_PLATFORM_WIN32_WINDOWS, 5, 0, OlderMenuText},
+        {TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 11, NewerMenuText},
+        {TRUE, VER_PLATFORM_WIN32_WINDOWS, 3, 95, OlderMenuText},
+        {TRUE, VER_PLATFORM_WIN32_NT, 6, 1, NewerMenuText},
+        {TRUE, VER_PLATFORM_WIN32s, 9, 99, OlderMenuText},
+        {FALSE, 0, 0, 0, OlderMenuText},
+    };
+    for (const auto& c : cases) {
+        reportedResult = c.succeeds;
+        reportedVersion = OSVERSIONINFOA{};
+        reportedVersion.dwPlatformId = c.platform;
+        reportedVersion.dwMajorVersion = c.major;
+        reportedVersion.dwMinorVersion = c.minor;
+        ASSERT_EQ(S_OK, module_.RegisterServer());
+        EXPECT_EQ(c.menuText, QueryValue(HKEY_LOCAL_MACHINE, MenuKey).Text())
+            << "platform " << c.platform << " " << c.major << "." << c.minor
+            << (c.succeeds ? "" : " (call failed)");
+    }
+}
+
+// The satellite is chosen at load, so these load the module afresh for each case.
+class TranslatedRegistrationTest : public RegistryTest {};
+
+TEST_F(TranslatedRegistrationTest, TextsComeFromTheSatellite)
+{
+    const struct {
+        const char* satellite;
+        std::string menuText;
+    } cases[] = {
+        {"test_satellite.dll", "F\xfcr Test-&Audio/Video..."},
+        {"test_satellite_partial.dll", ""}, // lacks the menu text: empty, never the class name
+    };
+    for (const auto& c : cases) {
+        ResetRegistry();
+        SetDefaultText(HKEY_CLASSES_ROOT, SatelliteKey, BinPath(c.satellite));
+        LoadedModule translated;
+        ASSERT_EQ(S_OK, translated.RegisterServer()) << c.satellite;
+        EXPECT_EQ("Orbelsuche", QueryValue(HKEY_CLASSES_ROOT, ClassKey).Text()) << c.satellite;
+        RegistryValue menu = QueryValue(HKEY_LOCAL_MACHINE, MenuKey);
+        EXPECT_EQ(c.menuText, menu.Text()) << c.satellite;
+        EXPECT_EQ(c.menuText.size() + 1, menu.data.size()) << c.satellite;
+    }
+}
+
+TEST_F(RegistrationTest, RegisterTwiceAndUnregister)
+{
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\Apps\\player.exe");
+    EXPECT_EQ(S_OK, module_.UnregisterServer()) << "nothing registered yet";
+    ASSERT_EQ(S_OK, module_.RegisterServer());
+    auto once = RegisteredState();
+    ASSERT_EQ(S_OK, module_.RegisterServer());
+    EXPECT_EQ(once, RegisteredState());
+    EXPECT_EQ(6u + 5u, once.size()) << "five keys and six values";
+
+    EXPECT_EQ(S_OK, module_.UnregisterServer());
+    EXPECT_TRUE(NothingRegistered());
+    EXPECT_EQ(S_OK, module_.UnregisterServer()) << "unregistering twice";
+}
+
+namespace {
+int failingCall; // the 1-based call that fails; 0: none
+int callsSoFar;
+LONG Next()
+{
+    return ++callsSoFar == failingCall ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+}
+decltype(&RegCreateKeyExA) realCreate;
+decltype(&RegSetValueExA) realSet;
+decltype(&RegDeleteKeyA) realDelete;
+LONG WINAPI FailingCreate(HKEY root, LPCSTR path, DWORD reserved, LPSTR cls, DWORD options,
+                          REGSAM access, const SECURITY_ATTRIBUTES* security, PHKEY key,
+                          LPDWORD disposition)
+{
+    if (LONG status = Next())
+        return status;
+    return realCreate(root, path, reserved, cls, options, access,
+                      const_cast<SECURITY_ATTRIBUTES*>(security), key, disposition);
+}
+LONG WINAPI FailingSet(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD size)
+{
+    if (LONG status = Next())
+        return status;
+    return realSet(key, name, reserved, type, data, size);
+}
+LONG WINAPI FailingDelete(HKEY root, LPCSTR path)
+{
+    if (LONG status = Next())
+        return status;
+    return realDelete(root, path);
+}
+} // namespace
+
+// Each registry create, write and delete fails in turn: the failure is reported, the rest is
+// still done, and a clean registration afterwards repairs the state.
+TEST_F(RegistrationTest, EveryFailingRegistryCallIsReported)
+{
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\Apps\\player.exe");
+    ASSERT_EQ(S_OK, module_.RegisterServer());
+    const auto registered = RegisteredState();
+    const HRESULT denied = HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED);
+
+    const struct {
+        const char* function;
+        void* replacement;
+        void** real;
+        int calls;
+        bool registering;
+    } cases[] = {
+        {"RegCreateKeyExA", reinterpret_cast<void*>(&FailingCreate),
+         reinterpret_cast<void**>(&realCreate), 5, true},
+        {"RegSetValueExA", reinterpret_cast<void*>(&FailingSet),
+         reinterpret_cast<void**>(&realSet), 6, true},
+        {"RegDeleteKeyA", reinterpret_cast<void*>(&FailingDelete),
+         reinterpret_cast<void**>(&realDelete), 5, false},
+    };
+    for (const auto& c : cases) {
+        for (int failing = 1; failing <= c.calls + 1; ++failing) {
+            std::string label = std::string(c.function) + " call " + std::to_string(failing);
+            HRESULT expected = failing <= c.calls ? denied : S_OK;
+            {
+                ImportHook hook(module_.handle, "ADVAPI32.dll", c.function, c.replacement);
+                ASSERT_TRUE(hook.Installed()) << c.function;
+                *c.real = hook.Original();
+                failingCall = failing;
+                callsSoFar = 0;
+                HRESULT result = c.registering ? module_.RegisterServer() : module_.UnregisterServer();
+                EXPECT_EQ(expected, result) << label;
+                EXPECT_EQ(c.calls, callsSoFar) << label << ": every call was still made";
+            }
+            ASSERT_EQ(S_OK, module_.RegisterServer()) << label;
+            EXPECT_EQ(registered, RegisteredState()) << label;
+        }
+    }
+}
+
+namespace {
+std::string RegistrationHostCopy(const std::string& directory, const std::string& name)
+{
+    std::string copy = directory + "\\" + name;
+    CopyFileA(BinPath("register_host.exe").c_str(), copy.c_str(), FALSE);
+    return copy;
+}
+} // namespace
+
+// Wine reports the Windows version set for a program in AppDefaults, read when it starts.
+TEST_F(RegistrationTest, MenuTextByWindowsVersion)
+{
+    const struct {
+        const char* version;
+        const char* menuText;
+    } cases[] = {
+        {"win98", OlderMenuText}, // platform 1, 4.10
+        {"nt40", OlderMenuText},  // platform 2, 4.0
+        {"winme", NewerMenuText}, // platform 1, 4.90
+        {"win2k", NewerMenuText}, // platform 2, 5.0
+    };
+    std::string scratch = MakeScratchDirectory();
+    for (const auto& c : cases) {
+        std::string host = std::string("kvreg-") + c.version + ".exe";
+        std::string appDefaults = "Software\\Wine\\AppDefaults\\" + host;
+        HKEY key = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, appDefaults.c_str(), 0,
+                                                 nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                                                 nullptr));
+        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.version),
+                       static_cast<DWORD>(strlen(c.version) + 1));
+        RegCloseKey(key);
+
+        std::string copy = RegistrationHostCopy(scratch, host);
+        int exitCode = RunProgram("\"" + copy + "\" \"" + BinPath("kvshellsearch.dll") +
+                                  "\" register");
+        DeleteTree(HKEY_CURRENT_USER, appDefaults.c_str());
+        EXPECT_EQ(0, exitCode) << c.version;
+        EXPECT_EQ(c.menuText, QueryValue(HKEY_LOCAL_MACHINE, MenuKey).Text()) << c.version;
+    }
+}
+
+namespace {
+std::string SystemProgram(const char* name)
+{
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    return std::string(system) + "\\" + name;
+}
+} // namespace
+
+// Wine refuses a lasting key below a volatile one: a real failure, which regsvr32 must report.
+TEST_F(RegistrationTest, RegsvrReportsARealRegistryFailure)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, StaticKey, 0, nullptr,
+                                             REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                                             nullptr));
+    RegCloseKey(key);
+    int exitCode = RunProgram("\"" + SystemProgram("regsvr32.exe") + "\" /s \"" +
+                              BinPath("kvshellsearch.dll") + "\"");
+    EXPECT_EQ(5, exitCode) << "regsvr32's code for a failed DllRegisterServer";
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE), module_.RegisterServer());
+}
+
+TEST_F(RegistrationTest, RoundTripThroughRegsvrAndTheShellStandIn)
+{
+    // The player path is quoted, as the launch accepts: the registered path must still load.
+    const std::string directory = "C:\\Program Files\\Kestrovane Round Trip";
+    InstallPlayer(directory + "\\player.exe");
+    ASSERT_TRUE(CopyFileA(BinPath("kvshellsearch.dll").c_str(),
+                          (directory + "\\kvshellsearch.dll").c_str(), FALSE));
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "\"" + directory + "\\player.exe\"");
+
+    const std::string regsvr = "\"" + SystemProgram("regsvr32.exe") + "\" /s ";
+    ASSERT_EQ(0, RunProgram(regsvr + "\"" + directory + "\\kvshellsearch.dll\""));
+    EXPECT_EQ(directory + "\\kvshellsearch.dll", QueryValue(HKEY_CLASSES_ROOT, ServerKey).Text());
+
+    PlayerLog log;
+    const std::string shellfind = "\"" + BinPath("shellfind.exe") + "\"";
+    EXPECT_EQ(0, RunProgram(shellfind + " list"));
+    EXPECT_EQ(0, RunProgram(shellfind + " invoke Orbelquest"));
+    std::vector<std::string> lines = log.WaitForLines(1);
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_EQ(directory + "\\player.exe|\"" + directory + "\\player.exe\" /search", lines[0]);
+
+    ASSERT_EQ(0, RunProgram(regsvr + "/u \"" + directory + "\\kvshellsearch.dll\""));
+    EXPECT_TRUE(NothingRegistered());
+    EXPECT_EQ(3, RunProgram(shellfind + " invoke Orbelquest")) << "entry gone";
+}
+
+TEST_F(RegistrationTest, ShellStandInNamesBrokenEntries)
+{
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\nowhere\\player.exe");
+    ASSERT_EQ(S_OK, module_.RegisterServer());
+    const std::string shellfind = "\"" + BinPath("shellfind.exe") + "\"";
+    EXPECT_EQ(1, RunProgram(shellfind + " list")) << "icon does not load";
+    EXPECT_EQ(5, RunProgram(shellfind + " invoke Orbelquest")) << "module not found";
+    DeleteTree(HKEY_CLASSES_ROOT, ClassKey);
+    EXPECT_EQ(4, RunProgram(shellfind + " invoke Orbelquest")) << "class not registered";
+    EXPECT_EQ(3, RunProgram(shellfind + " invoke Nothing")) << "no such entry";
+}

@@ -1,0 +1,52 @@
+#include "find_entries.h"
+
+#include <stdio.h>
+#include <string.h>
+
+// A text value, always terminated, empty when missing or of another type.
+static void ReadText(HKEY root, const char* path, char* text, DWORD size)
+{
+    memset(text, 0, size);
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    DWORD type = 0;
+    DWORD bytes = size - 1;
+    if (RegQueryValueExA(key, "", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
+            ERROR_SUCCESS ||
+        (type != REG_SZ && type != REG_EXPAND_SZ))
+        memset(text, 0, size);
+    RegCloseKey(key);
+}
+
+int ReadFindEntries(FindEntry* entries, int capacity)
+{
+    HKEY extensions = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FindExtensionsStaticKey, 0, KEY_READ, &extensions) !=
+        ERROR_SUCCESS)
+        return 0;
+    int count = 0;
+    for (DWORD index = 0; count < capacity; ++index) {
+        FindEntry& entry = entries[count];
+        memset(&entry, 0, sizeof entry);
+        DWORD nameLength = sizeof entry.name;
+        if (RegEnumKeyExA(extensions, index, entry.name, &nameLength, nullptr, nullptr, nullptr,
+                          nullptr) != ERROR_SUCCESS)
+            break;
+        char path[2048];
+        snprintf(path, sizeof path, "%s\\%s", FindExtensionsStaticKey, entry.name);
+        ReadText(HKEY_LOCAL_MACHINE, path, entry.classId, sizeof entry.classId);
+        snprintf(path, sizeof path, "%s\\%s\\0", FindExtensionsStaticKey, entry.name);
+        ReadText(HKEY_LOCAL_MACHINE, path, entry.menuText, sizeof entry.menuText);
+        snprintf(path, sizeof path, "%s\\%s\\0\\DefaultIcon", FindExtensionsStaticKey, entry.name);
+        ReadText(HKEY_LOCAL_MACHINE, path, entry.iconPath, sizeof entry.iconPath);
+        snprintf(path, sizeof path, "CLSID\\%s", entry.classId);
+        ReadText(HKEY_CLASSES_ROOT, path, entry.className, sizeof entry.className);
+        snprintf(path, sizeof path, "CLSID\\%s\\InProcServer32", entry.classId);
+        ReadText(HKEY_CLASSES_ROOT, path, entry.modulePath, sizeof entry.modulePath);
+        entry.classRegistered = entry.classId[0] != '\0' && entry.modulePath[0] != '\0';
+        ++count;
+    }
+    RegCloseKey(extensions);
+    return count;
+}
