@@ -4,7 +4,8 @@
 set -euo pipefail
 
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
-          binutils-mingw-w64-x86-64 wine wine64 cmake make googletest python3 "$@")
+          binutils-mingw-w64-x86-64 wine wine64 cmake make googletest python3
+          cppcheck clang-tidy clang-format file "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -15,5 +15,7 @@ cmake --build --preset i686 -j"$jobs"
 cmake --preset x86_64 -DKV_WARNINGS_AS_ERRORS=$werror >/dev/null
 cmake --build --preset x86_64 -j"$jobs"
 
+scripts/static-checks.sh
+
 source scripts/wine-prefix.sh
 ctest --preset x86_64 "$@"

@@ -27,8 +27,12 @@ std::vector<StoredValue> AwkwardValues()
         DWORD type;
         const char* name;
     } types[] = {
-        {REG_NONE, "REG_NONE"},     {REG_SZ, "REG_SZ"},       {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
-        {REG_BINARY, "REG_BINARY"}, {REG_DWORD, "REG_DWORD"}, {REG_MULTI_SZ, "REG_MULTI_SZ"},
+        {REG_NONE, "REG_NONE"},
+        {REG_SZ, "REG_SZ"},
+        {REG_EXPAND_SZ, "REG_EXPAND_SZ"},
+        {REG_BINARY, "REG_BINARY"},
+        {REG_DWORD, "REG_DWORD"},
+        {REG_MULTI_SZ, "REG_MULTI_SZ"},
         {REG_QWORD, "REG_QWORD"},
     };
     const size_t sizes[] = {0, 1, 259, 260, 261, 1022, 1023, 1024, 1025, 65536};
@@ -49,7 +53,8 @@ std::vector<StoredValue> AwkwardValues()
                 terminated.back() = '\0';
                 terminatedHigh.back() = '\0';
             }
-            const std::string prefix = std::string(type.name) + ", " + std::to_string(size) + " bytes, ";
+            const std::string prefix
+                = std::string(type.name) + ", " + std::to_string(size) + " bytes, ";
             values.push_back({prefix + "terminated", type.type, terminated});
             values.push_back({prefix + "no zero", type.type, path});
             values.push_back({prefix + "bytes 0x80 and above", type.type, terminatedHigh});
@@ -105,19 +110,19 @@ HRESULT Invoke(const LoadedModule& module)
 
 } // namespace
 
-class BadInputTest : public RegistryTest {};
+class BadInputTest : public RegistryTest { };
 
 TEST_F(BadInputTest, MainAppOfEveryTypeSizeAndContent)
 {
     LoadedModule module;
-    ImportHook hook(module.handle, "KERNEL32.dll", "WinExec",
-                    reinterpret_cast<void*>(&RecordingWinExec));
+    ImportHook hook(
+        module.handle, "KERNEL32.dll", "WinExec", reinterpret_cast<void*>(&RecordingWinExec));
     ASSERT_TRUE(hook.Installed());
     const size_t capacities[] = {1023, 1024};
     for (const StoredValue& value : AwkwardValues()) {
         ResetRegistry();
         SetDefaultValue(HKEY_CLASSES_ROOT, MainAppKey, value.bytes.data(),
-                        static_cast<DWORD>(value.bytes.size()), value.type);
+            static_cast<DWORD>(value.bytes.size()), value.type);
         const std::string stored = AsReadBack(MainAppKey);
 
         for (size_t capacity : capacities) {
@@ -165,7 +170,7 @@ TEST_F(BadInputTest, SatelliteOfEveryTypeSizeAndContentFallsBackToOwnTexts)
     for (const StoredValue& value : AwkwardValues()) {
         ResetRegistry();
         SetDefaultValue(HKEY_CLASSES_ROOT, SatelliteKey, value.bytes.data(),
-                        static_cast<DWORD>(value.bytes.size()), value.type);
+            static_cast<DWORD>(value.bytes.size()), value.type);
         LoadedModule module;
         ASSERT_NE(nullptr, module.handle) << value.label;
         ASSERT_EQ(S_OK, module.RegisterServer()) << value.label;
@@ -180,7 +185,7 @@ TEST_F(BadInputTest, SatellitePathStoredAsAnotherTypeIsStillUsed)
     for (DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_NONE}) {
         ResetRegistry();
         SetDefaultValue(HKEY_CLASSES_ROOT, SatelliteKey, path.c_str(),
-                        static_cast<DWORD>(path.size() + 1), type);
+            static_cast<DWORD>(path.size() + 1), type);
         LoadedModule module;
         ASSERT_EQ(S_OK, module.RegisterServer()) << "type " << type;
         EXPECT_EQ("Orbelsuche", QueryValue(HKEY_CLASSES_ROOT, ClassKey).Text()) << "type " << type;

@@ -99,8 +99,8 @@ TEST_F(ComServerTest, UnknownInterfacesAreRefusedWithANullPointer)
     IUnknown* extension = CreateExtension(module_);
     ASSERT_NE(nullptr, extension);
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(S_OK, module_.GetClassObject(ClassId, IID_IClassFactory,
-                                           reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK,
+        module_.GetClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     const struct {
         const char* label;
         IUnknown* object;
@@ -156,10 +156,10 @@ TEST_F(ComServerTest, ClassObjectErrorsMakeNothing)
 
     IClassFactory* first = nullptr;
     IClassFactory* second = nullptr;
-    ASSERT_EQ(S_OK, module_.GetClassObject(ClassId, IID_IClassFactory,
-                                           reinterpret_cast<void**>(&first)));
-    ASSERT_EQ(S_OK, module_.GetClassObject(ClassId, IID_IUnknown,
-                                           reinterpret_cast<void**>(&second)));
+    ASSERT_EQ(
+        S_OK, module_.GetClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&first)));
+    ASSERT_EQ(
+        S_OK, module_.GetClassObject(ClassId, IID_IUnknown, reinterpret_cast<void**>(&second)));
     EXPECT_NE(first, second) << "every call makes a new class object";
     IUnknown* unknown = Query(first, IID_IUnknown);
     EXPECT_EQ(static_cast<IUnknown*>(first), unknown);
@@ -184,13 +184,13 @@ TEST_F(ComServerTest, CanUnloadOnlyWhenNoObjectLivesWhateverTheServerLocks)
 {
     EXPECT_EQ(S_OK, module_.CanUnloadNow());
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(S_OK, module_.GetClassObject(ClassId, IID_IClassFactory,
-                                           reinterpret_cast<void**>(&factory)));
+    ASSERT_EQ(S_OK,
+        module_.GetClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     EXPECT_EQ(S_FALSE, module_.CanUnloadNow());
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     IUnknown* extension = nullptr;
-    ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, IID_IUnknown,
-                                            reinterpret_cast<void**>(&extension)));
+    ASSERT_EQ(
+        S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&extension)));
     EXPECT_EQ(0u, factory->Release());
     EXPECT_EQ(S_FALSE, module_.CanUnloadNow()) << "the extension still lives";
     EXPECT_EQ(0u, extension->Release());
@@ -239,14 +239,15 @@ TEST_F(ComServerTest, CoCreateInstanceThroughTheRegisteredClass)
     SetDefaultText(HKEY_CLASSES_ROOT, ServerKey, BinPath("kvshellsearch.dll"));
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, ServerKey, 0, KEY_SET_VALUE, &key));
-    RegSetValueExA(key, "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>("Apartment"),
-                   10);
+    RegSetValueExA(
+        key, "ThreadingModel", 0, REG_SZ, reinterpret_cast<const BYTE*>("Apartment"), 10);
     RegCloseKey(key);
 
     ASSERT_EQ(S_OK, CoInitialize(nullptr));
     IContextMenu* menu = nullptr;
-    ASSERT_EQ(S_OK, CoCreateInstance(ClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu,
-                                     reinterpret_cast<void**>(&menu)));
+    ASSERT_EQ(S_OK,
+        CoCreateInstance(ClassId, nullptr, CLSCTX_INPROC_SERVER, IID_IContextMenu,
+            reinterpret_cast<void**>(&menu)));
     IUnknown* init = Query(menu, IID_IShellExtInit);
     IUnknown* identity = Query(menu, IID_IUnknown);
     EXPECT_EQ(init, identity);
@@ -258,7 +259,7 @@ TEST_F(ComServerTest, CoCreateInstanceThroughTheRegisteredClass)
     OuterObject outer;
     void* result = Poison;
     EXPECT_EQ(CLASS_E_NOAGGREGATION,
-              CoCreateInstance(ClassId, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, &result));
+        CoCreateInstance(ClassId, &outer, CLSCTX_INPROC_SERVER, IID_IUnknown, &result));
     EXPECT_EQ(nullptr, result);
     CoUninitialize();
 }
@@ -269,8 +270,8 @@ TEST_F(ComServerTest, CoCreateInstanceThroughTheRegisteredClass)
 TEST_F(ComServerTest, ThreadsCreatingAndReleasingLeaveNothingBehind)
 {
     IClassFactory* shared = nullptr;
-    ASSERT_EQ(S_OK, module_.GetClassObject(ClassId, IID_IClassFactory,
-                                           reinterpret_cast<void**>(&shared)));
+    ASSERT_EQ(S_OK,
+        module_.GetClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&shared)));
     constexpr int Threads = 4;
     constexpr int Cycles = 50000;
     std::vector<int> failures(Threads, 0);
@@ -280,15 +281,15 @@ TEST_F(ComServerTest, ThreadsCreatingAndReleasingLeaveNothingBehind)
             for (int i = 0; i < Cycles; ++i) {
                 shared->AddRef();
                 IClassFactory* own = nullptr;
-                if (FAILED(module_.GetClassObject(ClassId, IID_IClassFactory,
-                                                  reinterpret_cast<void**>(&own)))) {
+                if (FAILED(module_.GetClassObject(
+                        ClassId, IID_IClassFactory, reinterpret_cast<void**>(&own)))) {
                     ++failures[t];
                     continue;
                 }
                 IUnknown* extension = nullptr;
                 IClassFactory* maker = (i % 2) ? own : shared;
-                if (FAILED(maker->CreateInstance(nullptr, IID_IContextMenu,
-                                                 reinterpret_cast<void**>(&extension)))) {
+                if (FAILED(maker->CreateInstance(
+                        nullptr, IID_IContextMenu, reinterpret_cast<void**>(&extension)))) {
                     ++failures[t];
                 } else {
                     IUnknown* init = Query(extension, IID_IShellExtInit);

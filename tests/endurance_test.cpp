@@ -21,14 +21,16 @@ void Export(HKEY root, const std::string& path, std::map<std::string, std::strin
     static BYTE data[65536];
     for (DWORD i = 0;; ++i) {
         DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
-        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) != ERROR_SUCCESS)
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize)
+            != ERROR_SUCCESS)
             break;
-        into[path + "[" + name + "]"] =
-            std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataSize);
+        into[path + "[" + name + "]"]
+            = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataSize);
     }
     for (DWORD i = 0;; ++i) {
         DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr)
+            != ERROR_SUCCESS)
             break;
         Export(root, path.empty() ? name : path + "\\" + name, into);
     }
@@ -41,7 +43,7 @@ std::map<std::string, std::string> ExportRegistry()
     std::map<std::string, std::string> state;
     Export(HKEY_CLASSES_ROOT, "CLSID", state);
     Export(HKEY_LOCAL_MACHINE,
-           "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions", state);
+        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions", state);
     return state;
 }
 
@@ -75,8 +77,8 @@ TEST_F(RegistryTest, RegisterUnregisterCyclesLeaveNoTrace)
     const auto before = ExportRegistry();
     // Where the platform lacks the shell's own FindExtensions\Static key, the first
     // registration creates it; unregistration rightly leaves the shell's keys alone.
-    const std::string shellKey =
-        "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions";
+    const std::string shellKey
+        = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions";
     for (const auto& entry : before) {
         if (untouched.count(entry.first) == 0) {
             EXPECT_TRUE(entry.first == shellKey || entry.first == shellKey + "\\Static")

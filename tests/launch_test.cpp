@@ -54,7 +54,7 @@ TEST_F(LaunchTest, StartsThePlayerInSearchMode)
         std::string commandLine;
     } cases[] = {
         {"plain path", "C:\\Kestrovane\\player.exe", "C:\\Kestrovane\\player.exe",
-         "\"C:\\Kestrovane\\player.exe\" /search"},
+            "\"C:\\Kestrovane\\player.exe\" /search"},
         {"path with spaces", spaced, spaced, "\"" + spaced + "\" /search"},
         {"already quoted", "\"" + spaced + "\"", spaced, "\"" + spaced + "\" /search"},
     };
@@ -88,8 +88,9 @@ TEST_F(LaunchTest, FailsWithoutAPlayerToStart)
 
     ResetRegistry();
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, MainAppKey, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+        RegCreateKeyExA(
+            HKEY_CLASSES_ROOT, MainAppKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegCloseKey(key);
     EXPECT_EQ(E_FAIL, InvokeSearch(module_)) << "key without a default value";
 
@@ -115,11 +116,14 @@ TEST_F(LaunchTest, CommandLineLengthLimits)
         bool quoted; // stored with its own opening quote
         bool launched;
     } cases[] = {
-        {1013, false, true}, {1014, false, false}, {1014, true, true},
-        {1015, true, false}, {1022, false, false},
+        {1013, false, true},
+        {1014, false, false},
+        {1014, true, true},
+        {1015, true, false},
+        {1022, false, false},
     };
-    ImportHook hook(module_.handle, "KERNEL32.dll", "WinExec",
-                    reinterpret_cast<void*>(&RecordingWinExec));
+    ImportHook hook(
+        module_.handle, "KERNEL32.dll", "WinExec", reinterpret_cast<void*>(&RecordingWinExec));
     ASSERT_TRUE(hook.Installed());
     for (const auto& c : cases) {
         std::string path = c.quoted ? "\"C:\\" : "C:\\";
@@ -149,8 +153,8 @@ TEST_F(LaunchTest, WinExecErrorsGiveEFail)
     struct Failing {
         static UINT WINAPI WinExec(LPCSTR, UINT) { return answer; }
     };
-    ImportHook hook(module_.handle, "KERNEL32.dll", "WinExec",
-                    reinterpret_cast<void*>(&Failing::WinExec));
+    ImportHook hook(
+        module_.handle, "KERNEL32.dll", "WinExec", reinterpret_cast<void*>(&Failing::WinExec));
     SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\Apps\\player.exe");
     const struct {
         UINT answer;
@@ -175,8 +179,8 @@ TEST_F(LaunchTest, ModuleReadsPreferencesWithReadAccessOnly)
 {
     InstallPlayer("C:\\Kestrovane\\player.exe");
     SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\Kestrovane\\player.exe");
-    ImportHook hook(module_.handle, "ADVAPI32.dll", "RegOpenKeyExA",
-                    reinterpret_cast<void*>(&RecordingOpen));
+    ImportHook hook(
+        module_.handle, "ADVAPI32.dll", "RegOpenKeyExA", reinterpret_cast<void*>(&RecordingOpen));
     ASSERT_TRUE(hook.Installed());
     openAccess.clear();
     EXPECT_EQ(S_OK, InvokeSearch(module_));

@@ -57,9 +57,12 @@ TEST_F(ProductNameTest, EmptySlotTakesTheEnvironmentValueThatFits)
         size_t length;
         bool taken;
     } cases[] = {
-        {"missing", false, 0, false},   {"empty", true, 0, false},
-        {"1 character", true, 1, true}, {"259 characters", true, 259, true},
-        {"260 characters", true, 260, false}, {"261 characters", true, 261, false},
+        {"missing", false, 0, false},
+        {"empty", true, 0, false},
+        {"1 character", true, 1, true},
+        {"259 characters", true, 259, true},
+        {"260 characters", true, 260, false},
+        {"261 characters", true, 261, false},
         {"32766 characters, the most Windows keeps", true, 32766, false},
     };
     for (const auto& c : cases) {
@@ -88,7 +91,7 @@ TEST_F(ProductNameTest, BuiltInNameIgnoresTheEnvironment)
     EXPECT_STREQ("Kestrovane", GetProductName());
 }
 
-class MainAppReadTest : public RegistryTest {};
+class MainAppReadTest : public RegistryTest { };
 
 // The bytes as stored, the capacity the caller passes, and what the caller must see.
 TEST_F(MainAppReadTest, StoredValuesAgainstTheCapacity)
@@ -112,7 +115,7 @@ TEST_F(MainAppReadTest, StoredValuesAgainstTheCapacity)
     };
     for (const auto& c : cases) {
         SetDefaultValue(HKEY_CLASSES_ROOT, MainAppKey, c.stored.data(),
-                        static_cast<DWORD>(c.stored.size()), REG_SZ);
+            static_cast<DWORD>(c.stored.size()), REG_SZ);
         char buffer[1025];
         memset(buffer, 0xCD, sizeof buffer); // poisoned: a failure must leave every byte
         bool read = ReadMainAppPath(buffer, c.capacity);
@@ -120,7 +123,7 @@ TEST_F(MainAppReadTest, StoredValuesAgainstTheCapacity)
         if (read) {
             ASSERT_NE(nullptr, memchr(buffer, '\0', c.capacity)) << c.label << ": unterminated";
             EXPECT_EQ(c.text ? std::string(c.text) : c.stored.substr(0, c.stored.find('\0')),
-                      std::string(buffer))
+                std::string(buffer))
                 << c.label;
         } else {
             for (size_t i = 0; i < sizeof buffer; ++i)
@@ -136,8 +139,9 @@ TEST_F(MainAppReadTest, MissingKeyOrValueReadsNothing)
     EXPECT_FALSE(ReadMainAppPath(buffer, sizeof buffer)) << "no key";
 
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CLASSES_ROOT, MainAppKey, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+        RegCreateKeyExA(
+            HKEY_CLASSES_ROOT, MainAppKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegSetValueExA(key, "Other", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2);
     RegCloseKey(key);
     EXPECT_FALSE(ReadMainAppPath(buffer, sizeof buffer)) << "key without a default value";
@@ -148,8 +152,7 @@ namespace {
 std::vector<REGSAM> accessAsked;
 decltype(&RegOpenKeyExA) realRegOpenKeyExA;
 // Hooked in this program's own table, so the real function is reached through the saved pointer.
-LONG WINAPI RecordingRegOpenKeyExA(HKEY root, LPCSTR path, DWORD options, REGSAM access,
-                                   PHKEY key)
+LONG WINAPI RecordingRegOpenKeyExA(HKEY root, LPCSTR path, DWORD options, REGSAM access, PHKEY key)
 {
     accessAsked.push_back(access);
     return realRegOpenKeyExA(root, path, options, access, key);
@@ -161,12 +164,12 @@ LONG WINAPI RecordingRegOpenKeyExA(HKEY root, LPCSTR path, DWORD options, REGSAM
 TEST_F(MainAppReadTest, PreferenceReadsAskForReadAccessOnly)
 {
     SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\nowhere\\player.exe");
-    const REGSAM writeRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE |
-                               WRITE_DAC | WRITE_OWNER;
+    const REGSAM writeRights
+        = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE | WRITE_DAC | WRITE_OWNER;
     accessAsked.clear();
     {
         ImportHook hook(GetModuleHandleA(nullptr), "ADVAPI32.dll", "RegOpenKeyExA",
-                        reinterpret_cast<void*>(&RecordingRegOpenKeyExA));
+            reinterpret_cast<void*>(&RecordingRegOpenKeyExA));
         ASSERT_TRUE(hook.Installed());
         realRegOpenKeyExA = reinterpret_cast<decltype(&RegOpenKeyExA)>(hook.Original());
         char buffer[TextBufferSize] = {};

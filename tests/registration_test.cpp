@@ -59,16 +59,16 @@ void Snapshot(HKEY root, const std::string& path, std::map<std::string, std::str
     BYTE data[4096];
     for (DWORD i = 0;; ++i) {
         DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
-        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize) !=
-            ERROR_SUCCESS)
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize)
+            != ERROR_SUCCESS)
             break;
-        into[path + "[" + name + "]"] =
-            std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataSize);
+        into[path + "[" + name + "]"]
+            = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataSize);
     }
     for (DWORD i = 0;; ++i) {
         DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
+        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr)
+            != ERROR_SUCCESS)
             break;
         Snapshot(root, path + "\\" + name, into);
     }
@@ -115,7 +115,7 @@ TEST_F(RegistrationTest, RegisteredModulePathSitsBesideThePlayer)
         {"no backslash: used whole", true, "player.exe", S_OK, "player.exekvshellsearch.dll"},
         {"plain", true, "C:\\Apps\\player.exe", S_OK, "C:\\Apps\\kvshellsearch.dll"},
         {"quoted", true, "\"C:\\Program Files\\K\\player.exe\"", S_OK,
-         "C:\\Program Files\\K\\kvshellsearch.dll"},
+            "C:\\Program Files\\K\\kvshellsearch.dll"},
         {"1006 characters kept", true, dir1006 + "p.exe", S_OK, dir1006 + "kvshellsearch.dll"},
         {"1007 characters kept", true, "C" + dir1006 + "p.exe", PathTooLong, ""},
     };
@@ -151,7 +151,7 @@ BOOL WINAPI ReportingGetVersionExA(OSVERSIONINFOA* info)
 TEST_F(RegistrationTest, MenuTextForReportedVersions)
 {
     ImportHook hook(module_.handle, "KERNEL32.dll", "GetVersionExA",
-                    reinterpret_cast<void*>(&ReportingGetVersionExA));
+        reinterpret_cast<void*>(&ReportingGetVersionExA));
     ASSERT_TRUE(hook.Installed());
     const struct {
         BOOL succeeds;
@@ -179,7 +179,7 @@ TEST_F(RegistrationTest, MenuTextForReportedVersions)
 }
 
 // The satellite is chosen at load, so these load the module afresh for each case.
-class TranslatedRegistrationTest : public RegistryTest {};
+class TranslatedRegistrationTest : public RegistryTest { };
 
 TEST_F(TranslatedRegistrationTest, TextsComeFromTheSatellite)
 {
@@ -228,16 +228,15 @@ decltype(&RegCreateKeyExA) realCreate;
 decltype(&RegSetValueExA) realSet;
 decltype(&RegDeleteKeyA) realDelete;
 LONG WINAPI FailingCreate(HKEY root, LPCSTR path, DWORD reserved, LPSTR cls, DWORD options,
-                          REGSAM access, const SECURITY_ATTRIBUTES* security, PHKEY key,
-                          LPDWORD disposition)
+    REGSAM access, const SECURITY_ATTRIBUTES* security, PHKEY key, LPDWORD disposition)
 {
     if (LONG status = Next())
         return status;
     return realCreate(root, path, reserved, cls, options, access,
-                      const_cast<SECURITY_ATTRIBUTES*>(security), key, disposition);
+        const_cast<SECURITY_ATTRIBUTES*>(security), key, disposition);
 }
-LONG WINAPI FailingSet(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
-                       DWORD size)
+LONG WINAPI FailingSet(
+    HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
 {
     if (LONG status = Next())
         return status;
@@ -268,11 +267,11 @@ TEST_F(RegistrationTest, EveryFailingRegistryCallIsReported)
         bool registering;
     } cases[] = {
         {"RegCreateKeyExA", reinterpret_cast<void*>(&FailingCreate),
-         reinterpret_cast<void**>(&realCreate), 5, true},
-        {"RegSetValueExA", reinterpret_cast<void*>(&FailingSet),
-         reinterpret_cast<void**>(&realSet), 6, true},
+            reinterpret_cast<void**>(&realCreate), 5, true},
+        {"RegSetValueExA", reinterpret_cast<void*>(&FailingSet), reinterpret_cast<void**>(&realSet),
+            6, true},
         {"RegDeleteKeyA", reinterpret_cast<void*>(&FailingDelete),
-         reinterpret_cast<void**>(&realDelete), 5, false},
+            reinterpret_cast<void**>(&realDelete), 5, false},
     };
     for (const auto& c : cases) {
         for (int failing = 1; failing <= c.calls + 1; ++failing) {
@@ -284,7 +283,8 @@ TEST_F(RegistrationTest, EveryFailingRegistryCallIsReported)
                 *c.real = hook.Original();
                 failingCall = failing;
                 callsSoFar = 0;
-                HRESULT result = c.registering ? module_.RegisterServer() : module_.UnregisterServer();
+                HRESULT result
+                    = c.registering ? module_.RegisterServer() : module_.UnregisterServer();
                 EXPECT_EQ(expected, result) << label;
                 EXPECT_EQ(c.calls, callsSoFar) << label << ": every call was still made";
             }
@@ -311,7 +311,7 @@ TEST_F(RegistrationTest, MenuTextByWindowsVersion)
         const char* menuText;
     } cases[] = {
         {"win98", OlderMenuText}, // platform 1, 4.10
-        {"nt40", OlderMenuText},  // platform 2, 4.0
+        {"nt40", OlderMenuText}, // platform 2, 4.0
         {"winme", NewerMenuText}, // platform 1, 4.90
         {"win2k", NewerMenuText}, // platform 2, 5.0
     };
@@ -320,16 +320,16 @@ TEST_F(RegistrationTest, MenuTextByWindowsVersion)
         std::string host = std::string("kvreg-") + c.version + ".exe";
         std::string appDefaults = "Software\\Wine\\AppDefaults\\" + host;
         HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, appDefaults.c_str(), 0,
-                                                 nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                                                 nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExA(HKEY_CURRENT_USER, appDefaults.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                nullptr, &key, nullptr));
         RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.version),
-                       static_cast<DWORD>(strlen(c.version) + 1));
+            static_cast<DWORD>(strlen(c.version) + 1));
         RegCloseKey(key);
 
         std::string copy = RegistrationHostCopy(scratch, host);
-        int exitCode = RunProgram("\"" + copy + "\" \"" + BinPath("kvshellsearch.dll") +
-                                  "\" register");
+        int exitCode
+            = RunProgram("\"" + copy + "\" \"" + BinPath("kvshellsearch.dll") + "\" register");
         DeleteTree(HKEY_CURRENT_USER, appDefaults.c_str());
         EXPECT_EQ(0, exitCode) << c.version;
         EXPECT_EQ(c.menuText, QueryValue(HKEY_LOCAL_MACHINE, MenuKey).Text()) << c.version;
@@ -349,12 +349,12 @@ std::string SystemProgram(const char* name)
 TEST_F(RegistrationTest, RegsvrReportsARealRegistryFailure)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, StaticKey, 0, nullptr,
-                                             REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                                             nullptr));
+    ASSERT_EQ(ERROR_SUCCESS,
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, StaticKey, 0, nullptr, REG_OPTION_VOLATILE,
+            KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegCloseKey(key);
-    int exitCode = RunProgram("\"" + SystemProgram("regsvr32.exe") + "\" /s \"" +
-                              BinPath("kvshellsearch.dll") + "\"");
+    int exitCode = RunProgram(
+        "\"" + SystemProgram("regsvr32.exe") + "\" /s \"" + BinPath("kvshellsearch.dll") + "\"");
     EXPECT_EQ(5, exitCode) << "regsvr32's code for a failed DllRegisterServer";
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE), module_.RegisterServer());
 }
@@ -364,8 +364,8 @@ TEST_F(RegistrationTest, RoundTripThroughRegsvrAndTheShellStandIn)
     // The player path is quoted, as the launch accepts: the registered path must still load.
     const std::string directory = "C:\\Program Files\\Kestrovane Round Trip";
     InstallPlayer(directory + "\\player.exe");
-    ASSERT_TRUE(CopyFileA(BinPath("kvshellsearch.dll").c_str(),
-                          (directory + "\\kvshellsearch.dll").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(
+        BinPath("kvshellsearch.dll").c_str(), (directory + "\\kvshellsearch.dll").c_str(), FALSE));
     SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "\"" + directory + "\\player.exe\"");
 
     const std::string regsvr = "\"" + SystemProgram("regsvr32.exe") + "\" /s ";

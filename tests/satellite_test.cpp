@@ -43,8 +43,8 @@ std::vector<HMODULE> FreedAtDetach(const std::string& modulePath)
     if (module == nullptr)
         return {};
     freedModules.clear();
-    ImportHook hook(module, "KERNEL32.dll", "FreeLibrary",
-                    reinterpret_cast<void*>(&RecordingFreeLibrary));
+    ImportHook hook(
+        module, "KERNEL32.dll", "FreeLibrary", reinterpret_cast<void*>(&RecordingFreeLibrary));
     FreeLibrary(module);
     hook.Abandon();
     return freedModules;
@@ -52,7 +52,7 @@ std::vector<HMODULE> FreedAtDetach(const std::string& modulePath)
 
 } // namespace
 
-class SatelliteTest : public RegistryTest {};
+class SatelliteTest : public RegistryTest { };
 
 TEST_F(SatelliteTest, TextsComeFromTheSatelliteAndItsCodeNeverRuns)
 {
@@ -93,7 +93,7 @@ TEST_F(SatelliteTest, UnusableSatelliteValuesFallBackToOwnTexts)
     for (const auto& c : cases) {
         ResetRegistry();
         SetDefaultValue(HKEY_CLASSES_ROOT, SatelliteKey, c.stored.c_str(),
-                        static_cast<DWORD>(c.stored.size() + (c.terminated ? 1 : 0)), REG_SZ);
+            static_cast<DWORD>(c.stored.size() + (c.terminated ? 1 : 0)), REG_SZ);
         EXPECT_EQ(OwnDisplayName, RegisteredDisplayName()) << c.label;
     }
     ResetRegistry();

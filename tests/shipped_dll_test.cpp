@@ -63,12 +63,15 @@ TEST(BuiltResources, StringsIconGroupAndVersion)
             EXPECT_STREQ(s.text, text) << build << " string " << s.id;
         }
         // Strings live in blocks of 16: IDs 1 to 3 are in block 1, in US English.
-        EXPECT_NE(nullptr, FindResourceExA(module.handle, RT_STRING, MAKEINTRESOURCEA(1), EnglishUs))
+        EXPECT_NE(
+            nullptr, FindResourceExA(module.handle, RT_STRING, MAKEINTRESOURCEA(1), EnglishUs))
             << build;
 
-        HRSRC group = FindResourceExA(module.handle, RT_GROUP_ICON, MAKEINTRESOURCEA(101), EnglishUs);
+        HRSRC group
+            = FindResourceExA(module.handle, RT_GROUP_ICON, MAKEINTRESOURCEA(101), EnglishUs);
         ASSERT_NE(nullptr, group) << build;
-        auto* header = static_cast<const IconGroupHeader*>(LockResource(LoadResource(module.handle, group)));
+        auto* header
+            = static_cast<const IconGroupHeader*>(LockResource(LoadResource(module.handle, group)));
         ASSERT_EQ(9, header->count) << build;
         std::set<std::tuple<int, int>> images;
         for (int i = 0; i < header->count; ++i) {
@@ -76,8 +79,8 @@ TEST(BuiltResources, StringsIconGroupAndVersion)
             int size = entry.width == 0 ? 256 : entry.width;
             EXPECT_EQ(entry.width, entry.height) << build;
             images.insert({size, entry.bitCount});
-            EXPECT_NE(nullptr, FindResourceExA(module.handle, RT_ICON, MAKEINTRESOURCEA(entry.id),
-                                               EnglishUs))
+            EXPECT_NE(nullptr,
+                FindResourceExA(module.handle, RT_ICON, MAKEINTRESOURCEA(entry.id), EnglishUs))
                 << build << " icon image " << entry.id;
         }
         std::set<std::tuple<int, int>> expected;
@@ -103,8 +106,8 @@ TEST(BuiltResources, StringsIconGroupAndVersion)
             char* value = nullptr;
             UINT length = 0;
             std::string query = std::string("\\StringFileInfo\\040904E4\\") + f.field;
-            ASSERT_TRUE(VerQueryValueA(info.data(), query.c_str(), reinterpret_cast<void**>(&value),
-                                       &length))
+            ASSERT_TRUE(VerQueryValueA(
+                info.data(), query.c_str(), reinterpret_cast<void**>(&value), &length))
                 << build << " " << f.field;
             EXPECT_STREQ(f.value, value) << build << " " << f.field;
         }

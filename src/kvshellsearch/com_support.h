@@ -16,8 +16,8 @@ struct InterfaceEntry {
 
 // Looks riid up in the table, in order; on a match stores the pointer in *ppv and takes one
 // reference through it. *ppv is null after every failure.
-inline HRESULT QueryInterfaceFromTable(const InterfaceEntry* table, size_t count, REFIID riid,
-                                       void** ppv)
+inline HRESULT QueryInterfaceFromTable(
+    const InterfaceEntry* table, size_t count, REFIID riid, void** ppv)
 {
     if (ppv == nullptr)
         return E_POINTER;
@@ -42,8 +42,7 @@ protected:
 
 // Makes a T and hands out riid through its own QueryInterface, which takes the first reference.
 // An object whose first QueryInterface fails is never seen by anyone and is freed at once.
-template <typename T>
-HRESULT CreateObject(REFIID riid, void** ppv)
+template <typename T> HRESULT CreateObject(REFIID riid, void** ppv)
 {
     if (ppv == nullptr)
         return E_POINTER;

@@ -23,8 +23,8 @@ constexpr char DefaultProductName[] = "Kestrovane";
 constexpr int PreferenceVersionMajor = 6;
 constexpr int PreferenceVersionMinor = 0;
 constexpr char MainAppKeyTemplate[] = "Software\\Tessalquorin\\%s\\%d.%d\\Preferences\\MainApp";
-constexpr char SatelliteKeyTemplate[] =
-    "Software\\Tessalquorin\\%s\\%d.%d\\Preferences\\SatelliteShellSearch";
+constexpr char SatelliteKeyTemplate[]
+    = "Software\\Tessalquorin\\%s\\%d.%d\\Preferences\\SatelliteShellSearch";
 
 constexpr char ModuleFileName[] = "kvshellsearch.dll";
 constexpr char FindExtensionName[] = "Orbelquest";

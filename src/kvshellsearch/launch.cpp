@@ -11,7 +11,8 @@ static constexpr DWORD SearchSwitchLength = sizeof SearchSwitch - 1;
 HRESULT LaunchPlayerSearch()
 {
     // The opening quote stands in front of the path before it is read.
-    char command[TextBufferSize] = {'"'};
+    char command[TextBufferSize] = {};
+    command[0] = '"';
     if (!ReadMainAppPath(command + 1, TextBufferSize - 1))
         return E_FAIL;
 

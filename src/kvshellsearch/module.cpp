@@ -12,8 +12,8 @@ HMODULE ResourceModule;
 volatile LONG LiveObjectCount;
 
 // {5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}
-const CLSID CLSID_ShellSearch = {
-    0x5e3c1a77, 0x0b94, 0x4f2d, {0x9a, 0x61, 0x7c, 0x2e, 0x8d, 0x40, 0xb5, 0x13}};
+const CLSID CLSID_ShellSearch
+    = {0x5e3c1a77, 0x0b94, 0x4f2d, {0x9a, 0x61, 0x7c, 0x2e, 0x8d, 0x40, 0xb5, 0x13}};
 
 // The translated resource module named by the player's preferences, or null.
 static HMODULE LoadSatelliteModule()

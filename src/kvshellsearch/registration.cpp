@@ -10,7 +10,7 @@
 
 namespace {
 
-#define FIND_EXTENSIONS_STATIC \
+#define FIND_EXTENSIONS_STATIC                                                                     \
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions\\Static"
 
 constexpr char ThreadingModelValue[] = "ThreadingModel";
@@ -42,16 +42,14 @@ struct RegistryKey {
 // backward, so each key is deleted after its subkeys and the two can never drift apart.
 const RegistryKey RegistrationLayout[] = {
     {HKEY_CLASSES_ROOT, "CLSID\\%s", KeyArgument::ClassId, {{nullptr, ValueData::DisplayName}}},
-    {HKEY_CLASSES_ROOT,
-     "CLSID\\%s\\InProcServer32",
-     KeyArgument::ClassId,
-     {{nullptr, ValueData::ModulePath}, {ThreadingModelValue, ValueData::Apartment}}},
+    {HKEY_CLASSES_ROOT, "CLSID\\%s\\InProcServer32", KeyArgument::ClassId,
+        {{nullptr, ValueData::ModulePath}, {ThreadingModelValue, ValueData::Apartment}}},
     {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s", KeyArgument::ExtensionName,
-     {{nullptr, ValueData::ClassId}}},
+        {{nullptr, ValueData::ClassId}}},
     {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s\\0", KeyArgument::ExtensionName,
-     {{nullptr, ValueData::MenuText}}},
+        {{nullptr, ValueData::MenuText}}},
     {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s\\0\\DefaultIcon", KeyArgument::ExtensionName,
-     {{nullptr, ValueData::ModulePath}}},
+        {{nullptr, ValueData::ModulePath}}},
 };
 
 HRESULT MakeClassIdText(char* text)
@@ -160,8 +158,8 @@ HRESULT WriteLayout(const RegistrationTexts& texts)
         char path[TextBufferSize] = {};
         FormatKeyPath(entry, texts.classId, path);
         HKEY key = nullptr;
-        LONG status = RegCreateKeyExA(entry.root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                      &key, nullptr);
+        LONG status = RegCreateKeyExA(
+            entry.root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
         NoteResult(status, firstError);
         if (status != ERROR_SUCCESS)
             continue;
@@ -170,10 +168,10 @@ HRESULT WriteLayout(const RegistrationTexts& texts)
             if (text == nullptr)
                 continue;
             // The size counts the terminating zero.
-            NoteResult(RegSetValueExA(key, value.name, 0, REG_SZ,
-                                      reinterpret_cast<const BYTE*>(text),
-                                      static_cast<DWORD>(strlen(text) + 1)),
-                       firstError);
+            NoteResult(
+                RegSetValueExA(key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                    static_cast<DWORD>(strlen(text) + 1)),
+                firstError);
         }
         RegCloseKey(key);
     }
@@ -193,8 +191,8 @@ STDAPI DllRegisterServer()
     if (FAILED(result))
         return result;
     LoadResourceText(IDS_CLASS_DISPLAY_NAME, texts.displayName);
-    LoadResourceText(IsNewerShell() ? IDS_MENU_TEXT_NEWER_SHELL : IDS_MENU_TEXT_OLDER_SHELL,
-                     texts.menuText);
+    LoadResourceText(
+        IsNewerShell() ? IDS_MENU_TEXT_NEWER_SHELL : IDS_MENU_TEXT_OLDER_SHELL, texts.menuText);
     return WriteLayout(texts);
 }
 

@@ -16,7 +16,8 @@ bool ReadDefaultTextValue(HKEY root, const char* path, char* dest, DWORD capacit
     // A value that does not fit may leave the destination half written, so read privately.
     char value[TextBufferSize];
     DWORD size = capacity;
-    LONG result = RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+    LONG result
+        = RegQueryValueExA(key, "", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(key);
 
     if (result != ERROR_SUCCESS || size > capacity)

@@ -14,15 +14,15 @@ public:
     IFACEMETHODIMP_(ULONG) Release() override;
 
     // IContextMenu
-    IFACEMETHODIMP QueryContextMenu(HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
-                                    UINT flags) override;
+    IFACEMETHODIMP QueryContextMenu(
+        HMENU menu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast, UINT flags) override;
     IFACEMETHODIMP InvokeCommand(CMINVOKECOMMANDINFO* invokeInfo) override;
-    IFACEMETHODIMP GetCommandString(UINT_PTR idCmd, UINT type, UINT* reserved, CHAR* name,
-                                    UINT cchMax) override;
+    IFACEMETHODIMP GetCommandString(
+        UINT_PTR idCmd, UINT type, UINT* reserved, CHAR* name, UINT cchMax) override;
 
     // IShellExtInit
-    IFACEMETHODIMP Initialize(PCIDLIST_ABSOLUTE folder, IDataObject* dataObject,
-                              HKEY progIdKey) override;
+    IFACEMETHODIMP Initialize(
+        PCIDLIST_ABSOLUTE folder, IDataObject* dataObject, HKEY progIdKey) override;
 
 private:
     LONG refCount_ = 0;

@@ -17,7 +17,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "cannot load %s (error %lu)\n", argv[1], GetLastError());
         return 3;
     }
-    const char* name = strcmp(argv[2], "register") == 0 ? "DllRegisterServer" : "DllUnregisterServer";
+    const char* name
+        = strcmp(argv[2], "register") == 0 ? "DllRegisterServer" : "DllUnregisterServer";
     auto entry = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
         reinterpret_cast<void*>(GetProcAddress(module, name)));
     if (entry == nullptr)

@@ -7,8 +7,8 @@ static void** FindImportSlot(HMODULE module, const char* importedDll, const char
     auto* base = reinterpret_cast<BYTE*>(module);
     auto* dos = reinterpret_cast<IMAGE_DOS_HEADER*>(base);
     auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-    const IMAGE_DATA_DIRECTORY& directory =
-        nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    const IMAGE_DATA_DIRECTORY& directory
+        = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     if (directory.VirtualAddress == 0)
         return nullptr;
 
@@ -37,8 +37,8 @@ static void WriteSlot(void** slot, void* value)
     VirtualProtect(slot, sizeof *slot, oldProtection, &oldProtection);
 }
 
-ImportHook::ImportHook(HMODULE module, const char* importedDll, const char* function,
-                       void* replacement)
+ImportHook::ImportHook(
+    HMODULE module, const char* importedDll, const char* function, void* replacement)
 {
     if (module == nullptr)
         return;

@@ -16,8 +16,8 @@ std::string MakeScratchDirectory()
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     for (;;) {
-        std::string path = std::string(temp) + "kvtest-" + std::to_string(GetCurrentProcessId()) +
-                           "-" + std::to_string(++counter);
+        std::string path = std::string(temp) + "kvtest-" + std::to_string(GetCurrentProcessId())
+            + "-" + std::to_string(++counter);
         if (CreateDirectoryA(path.c_str(), nullptr))
             return path;
         if (GetLastError() != ERROR_ALREADY_EXISTS)
@@ -41,11 +41,11 @@ void ResetRegistry()
 void SetDefaultValue(HKEY root, const char* path, const void* data, DWORD size, DWORD type)
 {
     HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                             &key, nullptr))
-        << path;
     ASSERT_EQ(ERROR_SUCCESS,
-              RegSetValueExA(key, nullptr, 0, type, static_cast<const BYTE*>(data), size))
+        RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
+        << path;
+    ASSERT_EQ(
+        ERROR_SUCCESS, RegSetValueExA(key, nullptr, 0, type, static_cast<const BYTE*>(data), size))
         << path;
     RegCloseKey(key);
 }
@@ -79,8 +79,8 @@ RegistryValue QueryValue(HKEY root, const char* path, const char* name)
     DWORD size = 0;
     if (RegQueryValueExA(key, name, nullptr, &value.type, nullptr, &size) == ERROR_SUCCESS) {
         value.data.resize(size);
-        value.found = RegQueryValueExA(key, name, nullptr, &value.type, value.data.data(),
-                                       &size) == ERROR_SUCCESS;
+        value.found = RegQueryValueExA(key, name, nullptr, &value.type, value.data.data(), &size)
+            == ERROR_SUCCESS;
         value.data.resize(size);
     }
     RegCloseKey(key);
@@ -113,8 +113,8 @@ LoadedModule::~LoadedModule()
 IUnknown* CreateExtension(const LoadedModule& module)
 {
     IClassFactory* factory = nullptr;
-    if (FAILED(module.GetClassObject(ClassId, IID_IClassFactory,
-                                     reinterpret_cast<void**>(&factory))))
+    if (FAILED(
+            module.GetClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&factory))))
         return nullptr;
     IUnknown* extension = nullptr;
     factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&extension));
@@ -125,7 +125,7 @@ IUnknown* CreateExtension(const LoadedModule& module)
 void InstallPlayer(const std::string& path)
 {
     std::string directory = path.substr(0, path.find_last_of('\\'));
-    for (size_t at = directory.find('\\', 3); ; at = directory.find('\\', at + 1)) {
+    for (size_t at = directory.find('\\', 3);; at = directory.find('\\', at + 1)) {
         CreateDirectoryA(directory.substr(0, at).c_str(), nullptr);
         if (at == std::string::npos)
             break;
@@ -180,8 +180,8 @@ int RunProgram(const std::string& commandLine, DWORD timeoutMs)
     PROCESS_INFORMATION process = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
+    if (!CreateProcessA(
+            nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
         return -1;
     DWORD exitCode = static_cast<DWORD>(-1);
     if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)

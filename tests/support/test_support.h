@@ -10,18 +10,18 @@
 #include <vector>
 
 constexpr char ClassIdText[] = "{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}";
-constexpr CLSID ClassId = {
-    0x5e3c1a77, 0x0b94, 0x4f2d, {0x9a, 0x61, 0x7c, 0x2e, 0x8d, 0x40, 0xb5, 0x13}};
+constexpr CLSID ClassId
+    = {0x5e3c1a77, 0x0b94, 0x4f2d, {0x9a, 0x61, 0x7c, 0x2e, 0x8d, 0x40, 0xb5, 0x13}};
 constexpr char PreferencesRoot[] = "Software\\Tessalquorin";
 constexpr char MainAppKey[] = "Software\\Tessalquorin\\Kestrovane\\6.0\\Preferences\\MainApp";
-constexpr char SatelliteKey[] =
-    "Software\\Tessalquorin\\Kestrovane\\6.0\\Preferences\\SatelliteShellSearch";
+constexpr char SatelliteKey[]
+    = "Software\\Tessalquorin\\Kestrovane\\6.0\\Preferences\\SatelliteShellSearch";
 constexpr char ClassKey[] = "CLSID\\{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}";
 constexpr char ServerKey[] = "CLSID\\{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}\\InProcServer32";
-constexpr char StaticKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions\\Static\\Orbelquest";
-constexpr char MenuKey[] =
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions\\Static\\Orbelquest\\0";
+constexpr char StaticKey[]
+    = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions\\Static\\Orbelquest";
+constexpr char MenuKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions"
+                           "\\Static\\Orbelquest\\0";
 constexpr char IconKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions"
                            "\\Static\\Orbelquest\\0\\DefaultIcon";
 

@@ -12,9 +12,9 @@ static void ReadText(HKEY root, const char* path, char* text, DWORD size)
         return;
     DWORD type = 0;
     DWORD bytes = size - 1;
-    if (RegQueryValueExA(key, "", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
+    if (RegQueryValueExA(key, "", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes)
+            != ERROR_SUCCESS
+        || (type != REG_SZ && type != REG_EXPAND_SZ))
         memset(text, 0, size);
     RegCloseKey(key);
 }
@@ -22,16 +22,17 @@ static void ReadText(HKEY root, const char* path, char* text, DWORD size)
 int ReadFindEntries(FindEntry* entries, int capacity)
 {
     HKEY extensions = nullptr;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FindExtensionsStaticKey, 0, KEY_READ, &extensions) !=
-        ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, FindExtensionsStaticKey, 0, KEY_READ, &extensions)
+        != ERROR_SUCCESS)
         return 0;
     int count = 0;
     for (DWORD index = 0; count < capacity; ++index) {
         FindEntry& entry = entries[count];
         memset(&entry, 0, sizeof entry);
         DWORD nameLength = sizeof entry.name;
-        if (RegEnumKeyExA(extensions, index, entry.name, &nameLength, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExA(
+                extensions, index, entry.name, &nameLength, nullptr, nullptr, nullptr, nullptr)
+            != ERROR_SUCCESS)
             break;
         char path[2048];
         snprintf(path, sizeof path, "%s\\%s", FindExtensionsStaticKey, entry.name);

@@ -29,8 +29,8 @@ enum ExitCode {
 bool IconLoads(const char* iconPath)
 {
     HICON small = nullptr;
-    if (iconPath[0] == '\0' || ExtractIconExA(iconPath, 0, nullptr, &small, 1) == 0 ||
-        small == nullptr)
+    if (iconPath[0] == '\0' || ExtractIconExA(iconPath, 0, nullptr, &small, 1) == 0
+        || small == nullptr)
         return false;
     DestroyIcon(small);
     return true;
@@ -49,7 +49,8 @@ int List()
         const FindEntry& entry = entries[i];
         bool iconLoads = IconLoads(entry.iconPath);
         printf("%s\n", entry.name);
-        printf("  class:       %s%s\n", entry.classId, entry.classRegistered ? "" : "  (NOT REGISTERED)");
+        printf("  class:       %s%s\n", entry.classId,
+            entry.classRegistered ? "" : "  (NOT REGISTERED)");
         printf("  display:     %s\n", entry.className);
         printf("  module:      %s\n", entry.modulePath);
         printf("  menu text:   %s\n", entry.menuText);
@@ -66,7 +67,7 @@ int Fail(ExitCode code, const char* what, HRESULT result)
 {
     char message[512] = {};
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                   static_cast<DWORD>(result), 0, message, sizeof message - 1, nullptr);
+        static_cast<DWORD>(result), 0, message, sizeof message - 1, nullptr);
     fprintf(stderr, "%s (0x%08lX) %s\n", what, static_cast<unsigned long>(result), message);
     return code;
 }
@@ -96,8 +97,8 @@ int Invoke(const char* name)
     CoInitialize(nullptr);
     int code = Success;
     IShellExtInit* init = nullptr;
-    HRESULT result = CoCreateInstance(classId, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit,
-                                      reinterpret_cast<void**>(&init));
+    HRESULT result = CoCreateInstance(
+        classId, nullptr, CLSCTX_INPROC_SERVER, IID_IShellExtInit, reinterpret_cast<void**>(&init));
     if (result == REGDB_E_CLASSNOTREG) {
         code = Fail(ClassNotRegistered, "The entry's class is not registered", result);
     } else if (FAILED(result)) {

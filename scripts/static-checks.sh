@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Static analysis and format of the module and the tools: cppcheck, clang-tidy (parsing the
+# mingw-w64 headers for the x86_64 target) and clang-format. Exits non-zero on any finding.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+sources=(src/kvshellsearch/*.cpp tools/shellfind/*.cpp tools/rebrand/*.cpp)
+headers=(src/kvshellsearch/*.h src/kvshellsearch/resources/*.h tools/shellfind/*.h)
+existing() { for f in "$@"; do [ -e "$f" ] && echo "$f"; done; }
+mapfile -t sources < <(existing "${sources[@]}")
+mapfile -t headers < <(existing "${headers[@]}")
+status=0
+
+echo "== cppcheck"
+cppcheck --enable=warning,style,performance,portability --error-exitcode=1 --inline-suppr \
+    --std=c++17 --platform=win64 -D_WIN32 -DWIN32 -D__cplusplus \
+    "-DIFACEMETHODIMP=HRESULT" "-DIFACEMETHODIMP_(type)=type" "-DSTDAPI=HRESULT" \
+    -I src/kvshellsearch --suppress=missingIncludeSystem -q "${sources[@]}" || status=1
+
+echo "== clang-tidy"
+generated=build/x86_64/src/kvshellsearch/generated
+gcc_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
+clang-tidy --quiet "${sources[@]}" -- --target=x86_64-w64-mingw32 -std=c++17 -nostdinc++ \
+    -isystem "$gcc_dir/include/c++" -isystem "$gcc_dir/include/c++/x86_64-w64-mingw32" \
+    -isystem /usr/x86_64-w64-mingw32/include -Isrc/kvshellsearch -I"$generated" \
+    -D__USE_MINGW_ANSI_STDIO=0 2>&1 | grep -vE "^[0-9]+ warnings? generated|^Suppressed|^Use -header-filter" 
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+
+echo "== clang-format"
+mapfile -t formatted < <(existing "${sources[@]}" "${headers[@]}" tests/*.cpp tests/support/* \
+    tests/helpers/*.cpp bench/*.cpp)
+clang-format --dry-run --Werror "${formatted[@]}" 2>&1 | head -40
+[ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+
+[ $status -eq 0 ] && echo "static checks: clean"
+exit $status
