@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# The benchmark: footprint of both DLLs, then load cost, launch overhead and the object cycle of
+# the 64-bit DLL under wine64, each measured side by side with its floor in the same run.
+# Usage: scripts/bench.sh [ROUNDS]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+cmake --preset i686 >/dev/null
+cmake --build --preset i686 -j"$(nproc)" >/dev/null
+cmake --preset x86_64 >/dev/null
+cmake --build --preset x86_64 -j"$(nproc)" >/dev/null
+
+shipped=build/i686/src/kvshellsearch/kvshellsearch.dll
+bin=build/x86_64/bin
+
+echo "Machine: $(uname -srm), $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'), $(nproc) cores, $(wine --version 2>/dev/null)"
+echo
+echo "Footprint (budget for the shipped i686 DLL: 48 KiB in all, 16 KiB without resources):"
+echo
+echo "| DLL | file size | without resources | imports |"
+echo "|---|---|---|---|"
+python3 tools/pe_footprint.py report "$shipped" "$bin/kvshellsearch.dll" |
+    sed -E 's/^([^:]+): ([0-9]+) bytes, ([0-9]+) without resources, imports (.*)$/| \1 | \2 | \3 | \4 |/'
+echo
+
+source scripts/wine-prefix.sh
+output=$(mktemp)
+"$WINE64" "$bin/kvbench.exe" "${1:-15}" </dev/null >"$output" 2>&1
+sed 's/\r$//' "$output"
+rm -f "$output"
