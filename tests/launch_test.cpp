@@ -3,8 +3,6 @@
 #include <windows.h>
 #include <shlobj.h>
 
-#include <stdio.h>
-
 #include <string>
 #include <vector>
 
@@ -191,33 +189,6 @@ TEST_F(LaunchTest, ModuleReadsPreferencesWithReadAccessOnly)
     log_.WaitForLines(1);
 }
 
-namespace {
-// A copy of the module whose product-name slot is blank, as a vendor would ship it to take the
-// name from the host's environment.
-std::string CopyModuleWithBlankSlot()
-{
-    std::string directory = MakeScratchDirectory();
-    std::string copy = directory + "\\kvshellsearch.dll";
-    FILE* in = fopen(BinPath("kvshellsearch.dll").c_str(), "rb");
-    if (in == nullptr)
-        return std::string();
-    std::string image;
-    char chunk[4096];
-    for (size_t read; (read = fread(chunk, 1, sizeof chunk, in)) > 0;)
-        image.append(chunk, read);
-    fclose(in);
-    const std::string slot = std::string("Kestrovane") + std::string(250, '\0');
-    size_t at = image.find(slot);
-    if (at == std::string::npos || image.find(slot, at + 1) != std::string::npos)
-        return std::string();
-    image.replace(at, 10, std::string(10, '\0'));
-    FILE* out = fopen(copy.c_str(), "wb");
-    fwrite(image.data(), 1, image.size(), out);
-    fclose(out);
-    return copy;
-}
-} // namespace
-
 TEST_F(RegistryTest, BlankSlotFindsThePlayerUnderTheHostsNameFromTheEnvironment)
 {
     const char* variable = "kvshellsearch_tests.exe"; // this program's file name
@@ -226,8 +197,7 @@ TEST_F(RegistryTest, BlankSlotFindsThePlayerUnderTheHostsNameFromTheEnvironment)
     SetDefaultText(HKEY_CLASSES_ROOT, acmeMainApp, "C:\\Acme\\player.exe");
     SetEnvironmentVariableA(variable, "Acme Player");
 
-    std::string copy = CopyModuleWithBlankSlot();
-    ASSERT_FALSE(copy.empty()) << "the product-name slot was not found exactly once";
+    const std::string copy = BinPath("rebranded-blank.dll"); // blanked by the rebrand tool
     PlayerLog log;
     {
         LoadedModule module(copy);
@@ -243,4 +213,23 @@ TEST_F(RegistryTest, BlankSlotFindsThePlayerUnderTheHostsNameFromTheEnvironment)
         LoadedModule module(copy); // no variable: the default name, whose key has no MainApp
         EXPECT_EQ(E_FAIL, InvokeSearch(module));
     }
+}
+
+TEST_F(RegistryTest, RebrandedModuleFindsThePlayerUnderItsOwnName)
+{
+    const char* acmeMainApp = "Software\\Tessalquorin\\Acme Player\\6.0\\Preferences\\MainApp";
+    InstallPlayer("C:\\Acme\\player.exe");
+    SetDefaultText(HKEY_CLASSES_ROOT, acmeMainApp, "C:\\Acme\\player.exe");
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\nowhere\\player.exe");
+    SetEnvironmentVariableA("kvshellsearch_tests.exe", "Other Player"); // a filled slot ignores it
+    PlayerLog log;
+    {
+        LoadedModule module(BinPath("rebranded-acme.dll"));
+        ASSERT_NE(nullptr, module.handle);
+        EXPECT_EQ(S_OK, InvokeSearch(module));
+        std::vector<std::string> lines = log.WaitForLines(1);
+        ASSERT_EQ(1u, lines.size());
+        EXPECT_EQ("C:\\Acme\\player.exe|\"C:\\Acme\\player.exe\" /search", lines[0]);
+    }
+    SetEnvironmentVariableA("kvshellsearch_tests.exe", nullptr);
 }

@@ -185,17 +185,20 @@ TEST_F(TranslatedRegistrationTest, TextsComeFromTheSatellite)
 {
     const struct {
         const char* satellite;
+        const char* className;
         std::string menuText;
     } cases[] = {
-        {"test_satellite.dll", "F\xfcr Test-&Audio/Video..."},
-        {"test_satellite_partial.dll", ""}, // lacks the menu text: empty, never the class name
+        {"test_satellite.dll", "Orbelsuche", "F\xfcr Test-&Audio/Video..."},
+        // Lacks the menu text: the menu text is empty, never the class name.
+        {"test_satellite_partial.dll", "Orbelsuche", ""},
+        {"kvshellsearch-de.dll", "Orbelquest", "F\xfcr Internet-&Audio/Video..."}, // shipped
     };
     for (const auto& c : cases) {
         ResetRegistry();
         SetDefaultText(HKEY_CLASSES_ROOT, SatelliteKey, BinPath(c.satellite));
         LoadedModule translated;
         ASSERT_EQ(S_OK, translated.RegisterServer()) << c.satellite;
-        EXPECT_EQ("Orbelsuche", QueryValue(HKEY_CLASSES_ROOT, ClassKey).Text()) << c.satellite;
+        EXPECT_EQ(c.className, QueryValue(HKEY_CLASSES_ROOT, ClassKey).Text()) << c.satellite;
         RegistryValue menu = QueryValue(HKEY_LOCAL_MACHINE, MenuKey);
         EXPECT_EQ(c.menuText, menu.Text()) << c.satellite;
         EXPECT_EQ(c.menuText.size() + 1, menu.data.size()) << c.satellite;

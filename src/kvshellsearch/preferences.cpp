@@ -5,9 +5,9 @@
 #include "kvshellsearch.h"
 #include "registry_access.h"
 
-// Kept in the writable data section, zero-padded to its full size, so that the bytes a vendor
-// patches in a built module are the bytes read here.
-char ProductNameSlot[ShortTextSize] = "Kestrovane";
+// Zero-padded to its full size, in a writable section of its own, so that a vendor's tool finds
+// exactly these bytes in a built module, even when they are blank, and patches them.
+__attribute__((section(".kvname"))) char ProductNameSlot[ShortTextSize] = "Kestrovane";
 
 const char* FileNameOfPath(const char* path)
 {

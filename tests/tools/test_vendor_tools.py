@@ -1,0 +1,129 @@
+"""The vendor tools, run on the real builds: the rebrand tool's results and refusals on both
+bitnesses, and the shipped translations being resources only."""
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+TOOLS = os.environ["KV_TOOLS"]
+sys.path.insert(0, TOOLS)
+import pe_footprint  # noqa: E402
+import rebrand  # noqa: E402
+
+BUILDS = {"i686": os.environ["KV_DLL32"], "x86_64": os.environ["KV_DLL64"]}
+SATELLITES = {"i686": os.environ["KV_SATELLITE32"], "x86_64": os.environ["KV_SATELLITE64"]}
+
+
+def run_rebrand(*args):
+    return subprocess.run([sys.executable, os.path.join(TOOLS, "rebrand.py"), *args],
+                          capture_output=True, text=True)
+
+
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def slot_text(path):
+    image = read(path)
+    offset = rebrand.find_slot(image)
+    return image[offset:offset + 260].split(b"\0", 1)[0]
+
+
+def stored_checksum(image):
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    return struct.unpack_from("<I", image, pe + 24 + 64)[0]
+
+
+class RebrandTest(unittest.TestCase):
+    def setUp(self):
+        self.scratch = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.scratch)
+
+    def out(self, name):
+        return os.path.join(self.scratch, name)
+
+    def test_rebrands_and_back_to_identical_bytes(self):
+        for bitness, dll in BUILDS.items():
+            with self.subTest(bitness):
+                original = read(dll)
+                self.assertEqual(0, run_rebrand(dll, self.out("acme.dll"), "Acme Player").returncode)
+                self.assertEqual(b"Acme Player", slot_text(self.out("acme.dll")))
+                self.assertEqual(read(dll), original, "the input was written")
+                patched = read(self.out("acme.dll"))
+                self.assertEqual(rebrand.pe_checksum(patched), stored_checksum(patched))
+                self.assertEqual(len(original), len(patched))
+
+                self.assertEqual(0, run_rebrand(self.out("acme.dll"), self.out("blank.dll"),
+                                                "--blank").returncode)
+                self.assertEqual(b"", slot_text(self.out("blank.dll")))
+                self.assertEqual(0, run_rebrand(self.out("blank.dll"), self.out("back.dll"),
+                                                "Kestrovane").returncode)
+                self.assertEqual(original, read(self.out("back.dll")))
+
+    def test_refusals_give_one_line_and_write_nothing(self):
+        dll = BUILDS["x86_64"]
+        not_pe = self.out("notes.dll")
+        with open(not_pe, "wb") as f:
+            f.write(b"MZ but nothing more\n")
+        two_slots = self.out("two-slots.dll")
+        image = bytearray(read(dll))
+        data = image.index(b".data\0\0\0")
+        image[data:data + 8] = b".kvname\0"  # a second writable section of the slot's name
+        with open(two_slots, "wb") as f:
+            f.write(image)
+        no_slot = self.out("no-slot.dll")
+        image = bytearray(read(dll))
+        slot = image.index(b".kvname\0")
+        image[slot:slot + 8] = b".kvdata\0"
+        with open(no_slot, "wb") as f:
+            f.write(image)
+
+        cases = [
+            ("not a PE file", not_pe, "Acme", "not a PE file"),
+            ("missing input", self.out("missing.dll"), "Acme", "cannot read"),
+            ("no slot", no_slot, "Acme", "no product-name slot"),
+            ("two candidates", two_slots, "Acme", "2 candidate"),
+            ("260 bytes", dll, "n" * 260, "at most 259"),
+            ("outside the code page", dll, "\u64ad\u653e\u5668", "ANSI code page"),
+            ("backslash", dll, "Acme\\Player", "backslash"),
+            ("empty", dll, "", "--blank"),
+        ]
+        for label, source, name, reason in cases:
+            with self.subTest(label):
+                target = self.out("result.dll")
+                result = run_rebrand(source, target, name)
+                self.assertNotEqual(0, result.returncode)
+                self.assertEqual(1, len(result.stderr.strip().splitlines()), result.stderr)
+                self.assertIn(reason, result.stderr)
+                self.assertFalse(os.path.exists(target))
+
+        copy = self.out("kvshellsearch.dll")
+        shutil.copy(dll, copy)
+        result = run_rebrand(copy, copy, "Acme")
+        self.assertIn("overwrite the input", result.stderr)
+        self.assertEqual(read(dll), read(copy))
+
+    def test_longest_name_and_code_page_characters_fit(self):
+        for name in ("n" * 259, "Caf\u00e9 \u20ac Player"):
+            with self.subTest(len(name)):
+                self.assertEqual(0, run_rebrand(BUILDS["i686"], self.out("r.dll"), name).returncode)
+                self.assertEqual(name.encode("cp1252"), slot_text(self.out("r.dll")))
+
+
+class SatelliteTest(unittest.TestCase):
+    def test_translations_are_resources_only(self):
+        for bitness, satellite in SATELLITES.items():
+            with self.subTest(bitness):
+                pe = pe_footprint.PeFile(satellite)
+                self.assertEqual(bitness == "x86_64", pe.is64)
+                self.assertEqual(0, pe.entry, "has an entry point")
+                self.assertEqual([], pe.imports())
+                self.assertEqual([], pe.exports())
+
+
+if __name__ == "__main__":
+    unittest.main()
