@@ -4,15 +4,19 @@
 //
 //   shellfind list            every entry: key, class, menu text, icon path, module path
 //   shellfind invoke NAME     CoCreateInstance, Initialize, QueryContextMenu, InvokeCommand
+//   shellfind menu [SECONDS]  the entries as a popup menu, drawn as the shell draws them, for
+//                             SECONDS (default 5) or until one is picked, which is then invoked
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
 #include <shlobj.h>
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "find_entries.h"
+#include "find_menu.h"
 
 namespace {
 
@@ -141,6 +145,13 @@ int main(int argc, char** argv)
         return List();
     if (argc == 3 && strcmp(argv[1], "invoke") == 0)
         return Invoke(argv[2]);
-    fprintf(stderr, "usage: shellfind list | invoke NAME\n");
+    if ((argc == 2 || argc == 3) && strcmp(argv[1], "menu") == 0) {
+        char picked[256] = {};
+        int seconds = argc == 3 ? atoi(argv[2]) : 5;
+        if (!ShowFindMenu(seconds > 0 ? seconds : 5, picked, sizeof picked))
+            return Success;
+        return Invoke(picked);
+    }
+    fprintf(stderr, "usage: shellfind list | invoke NAME | menu [SECONDS]\n");
     return Usage;
 }
