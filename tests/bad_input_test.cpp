@@ -93,21 +93,6 @@ UINT WINAPI RecordingWinExec(LPCSTR commandLine, UINT)
     return 33;
 }
 
-HRESULT Invoke(const LoadedModule& module)
-{
-    IUnknown* extension = CreateExtension(module);
-    if (extension == nullptr)
-        return E_UNEXPECTED;
-    IContextMenu* menu = nullptr;
-    extension->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
-    extension->Release();
-    CMINVOKECOMMANDINFO info = {};
-    info.cbSize = sizeof info;
-    HRESULT result = menu->InvokeCommand(&info);
-    menu->Release();
-    return result;
-}
-
 } // namespace
 
 class BadInputTest : public RegistryTest { };
@@ -139,7 +124,7 @@ TEST_F(BadInputTest, MainAppOfEveryTypeSizeAndContent)
         }
 
         winExecCalls = 0;
-        HRESULT launched = Invoke(module);
+        HRESULT launched = InvokeSearch(module);
         if (!Fits(stored, 1023)) {
             EXPECT_EQ(E_FAIL, launched) << value.label;
             EXPECT_EQ(0, winExecCalls) << value.label;

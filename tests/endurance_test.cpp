@@ -4,45 +4,18 @@
 #include <psapi.h>
 #include <shlobj.h>
 
-#include <map>
 #include <string>
 
 #include "support/test_support.h"
 
 namespace {
 
-void Export(HKEY root, const std::string& path, std::map<std::string, std::string>& into)
-{
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    into[path];
-    char name[1024];
-    static BYTE data[65536];
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
-        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize)
-            != ERROR_SUCCESS)
-            break;
-        into[path + "[" + name + "]"]
-            = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataSize);
-    }
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr)
-            != ERROR_SUCCESS)
-            break;
-        Export(root, path.empty() ? name : path + "\\" + name, into);
-    }
-    RegCloseKey(key);
-}
-
 // Every key registration could touch, and their neighbours.
-std::map<std::string, std::string> ExportRegistry()
+RegistryExport ExportRegistry()
 {
-    std::map<std::string, std::string> state;
-    Export(HKEY_CLASSES_ROOT, "CLSID", state);
-    Export(HKEY_LOCAL_MACHINE,
+    RegistryExport state;
+    ExportKeys(HKEY_CLASSES_ROOT, "CLSID", state);
+    ExportKeys(HKEY_LOCAL_MACHINE,
         "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions", state);
     return state;
 }

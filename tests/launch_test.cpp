@@ -11,25 +11,6 @@
 
 namespace {
 
-HRESULT InvokeSearch(const LoadedModule& module, LPCSTR verb = MAKEINTRESOURCEA(0))
-{
-    IUnknown* extension = CreateExtension(module);
-    if (extension == nullptr)
-        return E_UNEXPECTED;
-    IContextMenu* menu = nullptr;
-    extension->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
-    extension->Release();
-    if (menu == nullptr)
-        return E_UNEXPECTED;
-    CMINVOKECOMMANDINFO info = {};
-    info.cbSize = sizeof info;
-    info.lpVerb = verb;
-    info.nShow = SW_HIDE; // not looked at: the player always gets SW_SHOWDEFAULT
-    HRESULT result = menu->InvokeCommand(&info);
-    menu->Release();
-    return result;
-}
-
 class LaunchTest : public RegistryTest {
 protected:
     LoadedModule module_;

@@ -4,7 +4,6 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <map>
 #include <string>
 #include <vector>
 
@@ -48,38 +47,11 @@ bool NothingRegistered()
     return !KeyExists(HKEY_CLASSES_ROOT, ClassKey) && !KeyExists(HKEY_LOCAL_MACHINE, StaticKey);
 }
 
-// Everything below the keys registration touches, as text, to compare whole states.
-void Snapshot(HKEY root, const std::string& path, std::map<std::string, std::string>& into)
+RegistryExport RegisteredState()
 {
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    into[path] = "(key)";
-    char name[1024];
-    BYTE data[4096];
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = sizeof name, dataSize = sizeof data, type = 0;
-        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data, &dataSize)
-            != ERROR_SUCCESS)
-            break;
-        into[path + "[" + name + "]"]
-            = std::to_string(type) + ":" + std::string(reinterpret_cast<char*>(data), dataSize);
-    }
-    for (DWORD i = 0;; ++i) {
-        DWORD nameSize = sizeof name;
-        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr)
-            != ERROR_SUCCESS)
-            break;
-        Snapshot(root, path + "\\" + name, into);
-    }
-    RegCloseKey(key);
-}
-
-std::map<std::string, std::string> RegisteredState()
-{
-    std::map<std::string, std::string> state;
-    Snapshot(HKEY_CLASSES_ROOT, ClassKey, state);
-    Snapshot(HKEY_LOCAL_MACHINE, StaticKey, state);
+    RegistryExport state;
+    ExportKeys(HKEY_CLASSES_ROOT, ClassKey, state);
+    ExportKeys(HKEY_LOCAL_MACHINE, StaticKey, state);
     return state;
 }
 

@@ -1,5 +1,6 @@
 #include "support/test_support.h"
 
+#include <shlobj.h>
 #include <stdio.h>
 
 std::string BinPath(const std::string& name)
@@ -87,6 +88,32 @@ RegistryValue QueryValue(HKEY root, const char* path, const char* name)
     return value;
 }
 
+void ExportKeys(HKEY root, const std::string& path, RegistryExport& into)
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    into[path] = "(key)";
+    char name[1024];
+    std::vector<BYTE> data(65536);
+    for (DWORD i = 0;; ++i) {
+        DWORD nameSize = sizeof name, dataSize = static_cast<DWORD>(data.size()), type = 0;
+        if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data.data(), &dataSize)
+            != ERROR_SUCCESS)
+            break;
+        into[path + "[" + name + "]"] = std::to_string(type) + ":"
+            + std::string(reinterpret_cast<char*>(data.data()), dataSize);
+    }
+    for (DWORD i = 0;; ++i) {
+        DWORD nameSize = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr)
+            != ERROR_SUCCESS)
+            break;
+        ExportKeys(root, path + "\\" + name, into);
+    }
+    RegCloseKey(key);
+}
+
 template <typename Function>
 static void Resolve(HMODULE module, const char* name, Function& function)
 {
@@ -120,6 +147,25 @@ IUnknown* CreateExtension(const LoadedModule& module)
     factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&extension));
     factory->Release();
     return extension;
+}
+
+HRESULT InvokeSearch(const LoadedModule& module, LPCSTR verb)
+{
+    IUnknown* extension = CreateExtension(module);
+    if (extension == nullptr)
+        return E_UNEXPECTED;
+    IContextMenu* menu = nullptr;
+    extension->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&menu));
+    extension->Release();
+    if (menu == nullptr)
+        return E_UNEXPECTED;
+    CMINVOKECOMMANDINFO info = {};
+    info.cbSize = sizeof info;
+    info.lpVerb = verb;
+    info.nShow = SW_HIDE; // not looked at: the player always gets SW_SHOWDEFAULT
+    HRESULT result = menu->InvokeCommand(&info);
+    menu->Release();
+    return result;
 }
 
 void InstallPlayer(const std::string& path)

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,10 @@ struct RegistryValue {
     std::string Text() const; // the data up to its first zero
 };
 RegistryValue QueryValue(HKEY root, const char* path, const char* name = "");
+// Every key and value below root\path, as "path" and "path[value]" -> "type:bytes", for
+// comparing whole states.
+using RegistryExport = std::map<std::string, std::string>;
+void ExportKeys(HKEY root, const std::string& path, RegistryExport& into);
 
 // The module under test, loaded for the life of the object.
 struct LoadedModule {
@@ -60,6 +65,8 @@ struct LoadedModule {
 
 // Makes an extension object through the module's own class object.
 IUnknown* CreateExtension(const LoadedModule& module);
+// Picks the entry: a fresh extension object's InvokeCommand with the given verb.
+HRESULT InvokeSearch(const LoadedModule& module, LPCSTR verb = MAKEINTRESOURCEA(0));
 
 // The stand-in player, copied to a path of the test's choosing, and the log it writes.
 void InstallPlayer(const std::string& path);

@@ -52,7 +52,7 @@ void Draw(const DRAWITEMSTRUCT* item)
     const int top = item->rcItem.top + (item->rcItem.bottom - item->rcItem.top - IconSize) / 2;
     if (entry.icon != nullptr) {
         DrawIconEx(item->hDC, item->rcItem.left + 2 * Padding, top, entry.icon, IconSize, IconSize,
-                   0, nullptr, DI_NORMAL);
+            0, nullptr, DI_NORMAL);
     }
     RECT text = item->rcItem;
     text.left += IconSize + 4 * Padding;
@@ -95,9 +95,8 @@ bool ShowFindMenu(int seconds, char* picked, size_t pickedSize)
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "ShellFindMenuOwner";
     RegisterClassA(&windowClass);
-    HWND owner = CreateWindowExA(WS_EX_TOOLWINDOW, windowClass.lpszClassName, "shellfind",
-                                 WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, windowClass.hInstance,
-                                 nullptr);
+    HWND owner = CreateWindowExA(WS_EX_TOOLWINDOW, windowClass.lpszClassName, "shellfind", WS_POPUP,
+        0, 0, 0, 0, nullptr, nullptr, windowClass.hInstance, nullptr);
 
     HMENU menu = CreatePopupMenu();
     for (int i = 0; i < count; ++i) {
@@ -107,16 +106,15 @@ bool ShowFindMenu(int seconds, char* picked, size_t pickedSize)
         entry.icon = nullptr;
         if (found[i].iconPath[0] != '\0')
             ExtractIconExA(found[i].iconPath, 0, nullptr, &entry.icon, 1);
-        AppendMenuA(menu, MF_OWNERDRAW, static_cast<UINT_PTR>(i + 1),
-                    reinterpret_cast<LPCSTR>(static_cast<UINT_PTR>(i)));
+        AppendMenuA(menu, MF_OWNERDRAW, static_cast<UINT_PTR>(i) + 1,
+            reinterpret_cast<LPCSTR>(static_cast<UINT_PTR>(i)));
     }
     if (count == 0)
         AppendMenuA(menu, MF_STRING | MF_GRAYED, 1, "(no find extensions registered)");
 
     SetTimer(owner, CloseTimer, static_cast<UINT>(seconds) * 1000, nullptr);
     SetForegroundWindow(owner);
-    int chosen = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_LEFTALIGN | TPM_TOPALIGN, 24, 24, 0,
-                                owner, nullptr);
+    int chosen = TrackPopupMenu(menu, TPM_RETURNCMD, 24, 24, 0, owner, nullptr);
     KillTimer(owner, CloseTimer);
 
     for (int i = 0; i < count; ++i) {

@@ -147,7 +147,7 @@ int main(int argc, char** argv)
         return Invoke(argv[2]);
     if ((argc == 2 || argc == 3) && strcmp(argv[1], "menu") == 0) {
         char picked[256] = {};
-        int seconds = argc == 3 ? atoi(argv[2]) : 5;
+        int seconds = argc == 3 ? static_cast<int>(strtol(argv[2], nullptr, 10)) : 5;
         if (!ShowFindMenu(seconds > 0 ? seconds : 5, picked, sizeof picked))
             return Success;
         return Invoke(picked);
