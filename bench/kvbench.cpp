@@ -54,18 +54,23 @@ struct Comparison {
     double a;
     double b;
 };
-Comparison Compare(
-    int rounds, int perRound, const std::function<void()>& a, const std::function<void()>& b)
+// settle, when given, runs untimed after every operation (to let a started process finish).
+Comparison Compare(int rounds, int perRound, const std::function<void()>& a,
+    const std::function<void()>& b, const std::function<void()>& settle = nullptr)
 {
     std::vector<double> timesA, timesB;
     for (int round = 0; round < rounds; ++round) {
         for (int side = 0; side < 2; ++side) {
             const auto& operation = side == 0 ? a : b;
-            double start = Seconds();
-            for (int i = 0; i < perRound; ++i)
+            double elapsed = 0;
+            for (int i = 0; i < perRound; ++i) {
+                double start = Seconds();
                 operation();
-            double perOperation = (Seconds() - start) * 1e6 / perRound;
-            (side == 0 ? timesA : timesB).push_back(perOperation);
+                elapsed += Seconds() - start;
+                if (settle)
+                    settle();
+            }
+            (side == 0 ? timesA : timesB).push_back(elapsed * 1e6 / perRound);
         }
     }
     return {Median(timesA), Median(timesB)};
@@ -84,6 +89,7 @@ void* CDECL CountingMalloc(size_t size)
     return malloc(size);
 }
 
+// Waits until the stand-in players have written expectedLines lines in all.
 void WaitForPlayers(const std::string& log, size_t expectedLines)
 {
     for (int i = 0; i < 500; ++i) {
@@ -144,8 +150,11 @@ int main(int argc, char** argv)
     CMINVOKECOMMANDINFO info = {};
     info.cbSize = sizeof info;
 
+    // Each started player is let finish, untimed, before the next launch, so that one launch
+    // does not pay for the last one's process still starting up.
     const int launchesPerRound = 4;
-    const int launchRounds = std::max(3, rounds / 2);
+    const int launchRounds = rounds;
+    size_t launched = 0;
     Comparison launch = Compare(
         launchRounds, launchesPerRound,
         [&] {
@@ -161,8 +170,10 @@ int main(int argc, char** argv)
             RegCloseKey(preference);
             lstrcatA(command, "\" /search");
             WinExec(command, SW_SHOWDEFAULT);
+        },
+        [&] {
+            WaitForPlayers(log, ++launched);
         });
-    WaitForPlayers(log, static_cast<size_t>(2 * launchesPerRound * launchRounds));
     Row("launch (InvokeCommand)", "module", "bare registry reads + WinExec", launch, "<= 1.05x");
 
     auto cycle = [&] {
