@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The benchmark: footprint of both DLLs, then load cost, launch overhead and the object cycle of
-# the 64-bit DLL under wine64, each measured side by side with its floor in the same run.
+# The benchmark: footprint of both DLLs, then load cost, launch overhead and the object cycle,
+# each measured side by side with its floor in the same run: the shipped 32-bit DLL under 32-bit
+# Wine in the i386 root, then the 64-bit DLL under wine64.
 # Usage: scripts/bench.sh [ROUNDS]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -10,6 +11,8 @@ cmake --preset i686 >/dev/null
 cmake --build --preset i686 -j"$(nproc)" >/dev/null
 cmake --preset x86_64 >/dev/null
 cmake --build --preset x86_64 -j"$(nproc)" >/dev/null
+cmake --preset i686-tests >/dev/null
+cmake --build --preset i686-tests -j"$(nproc)" >/dev/null
 
 shipped=build/i686/src/kvshellsearch/kvshellsearch.dll
 bin=build/x86_64/bin
@@ -24,8 +27,16 @@ python3 tools/pe_footprint.py report "$shipped" "$bin/kvshellsearch.dll" |
     sed -E 's/^([^:]+): ([0-9]+) bytes, ([0-9]+) without resources, imports (.*)$/| \1 | \2 | \3 | \4 |/'
 echo
 
-source scripts/wine-prefix.sh
-output=$(mktemp)
-"$WINE64" "$bin/kvbench.exe" "${1:-15}" </dev/null >"$output" 2>&1
-sed 's/\r$//' "$output"
-rm -f "$output"
+rounds=${1:-15}
+echo "## The shipped 32-bit DLL, 32-bit Wine"
+echo
+if scripts/wine32-root.sh --check; then
+    scripts/wine32-session.sh cmake/wine-run.sh --32 build/i686-tests/bin/kvbench.exe "$rounds" |
+        sed 's/\r$//'
+else
+    echo "skipped: this host cannot execute 32-bit x86 code (no IA-32 emulation in its kernel)"
+fi
+echo
+echo "## The 64-bit DLL, wine64"
+echo
+(source scripts/wine-prefix.sh && cmake/wine-run.sh "$bin/kvbench.exe" "$rounds" | sed 's/\r$//')

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The whole test suite: installs what is missing, builds both DLLs, runs the tests under wine64
-# in a throwaway prefix, and checks the shipped 32-bit DLL.
+# The whole test suite: installs what is missing, builds both DLLs, runs the static checks, then
+# both suites: the 64-bit build under wine64 in a throwaway prefix, and the shipped 32-bit DLL
+# under 32-bit Wine in the i386 root (made on the first run, reused after). Extra arguments go
+# to both ctest runs (for example -R Launch).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -10,12 +12,33 @@ werror=OFF
 [ "${CI:-}" = "true" ] && werror=ON
 jobs=$(nproc)
 
-cmake --preset i686 -DKV_WARNINGS_AS_ERRORS=$werror >/dev/null
-cmake --build --preset i686 -j"$jobs"
-cmake --preset x86_64 -DKV_WARNINGS_AS_ERRORS=$werror >/dev/null
-cmake --build --preset x86_64 -j"$jobs"
+for preset in i686 x86_64 i686-tests; do
+    cmake --preset $preset -DKV_WARNINGS_AS_ERRORS=$werror >/dev/null
+    cmake --build --preset $preset -j"$jobs"
+done
 
 scripts/static-checks.sh
 
-source scripts/wine-prefix.sh
-ctest --preset x86_64 "$@"
+logs=$(mktemp -d)
+trap 'rm -rf "$logs"' EXIT
+status=0
+echo "== 64-bit suite (x86_64 build, wine64)"
+(source scripts/wine-prefix.sh && ctest --preset x86_64 "$@") 2>&1 | tee "$logs/x86_64" || status=1
+echo "== 32-bit suite (the shipped i686 DLL, 32-bit Wine)"
+scripts/wine32-session.sh ctest --preset i686 "$@" 2>&1 | tee "$logs/i686" || status=1
+
+# Both summaries together, and one total line.
+passed=0 failed=0 skipped=0
+for suite in x86_64 i686; do
+    summary=$(grep -E '^[0-9]+% tests passed' "$logs/$suite" || echo "no tests ran")
+    total=$(sed -nE 's/.* tests failed out of ([0-9]+).*/\1/p' "$logs/$suite")
+    fails=$(sed -nE 's/.*, ([0-9]+) tests failed out of.*/\1/p' "$logs/$suite")
+    skips=$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$logs/$suite" || true)
+    echo "$suite suite: $summary (${skips:-0} of them skipped)"
+    [ -n "$total" ] || { status=1; continue; }
+    passed=$((passed + total - fails - skips))
+    failed=$((failed + fails))
+    skipped=$((skipped + skips))
+done
+echo "tests: $passed passed, $failed failed, $skipped skipped"
+exit $status

@@ -1,6 +1,5 @@
 // Self-registration: the registry layout value by value, the menu text by shell version, the
-// registered module path, translated texts, failures that must be reported, and the round trip
-// through Wine's own regsvr32 and the shell stand-in.
+// registered module path, translated texts, and failures that must be reported.
 #include <windows.h>
 #include <objbase.h>
 
@@ -269,57 +268,6 @@ TEST_F(RegistrationTest, EveryFailingRegistryCallIsReported)
     }
 }
 
-namespace {
-std::string RegistrationHostCopy(const std::string& directory, const std::string& name)
-{
-    std::string copy = directory + "\\" + name;
-    CopyFileA(BinPath("register_host.exe").c_str(), copy.c_str(), FALSE);
-    return copy;
-}
-} // namespace
-
-// Wine reports the Windows version set for a program in AppDefaults, read when it starts.
-TEST_F(RegistrationTest, MenuTextByWindowsVersion)
-{
-    const struct {
-        const char* version;
-        const char* menuText;
-    } cases[] = {
-        {"win98", OlderMenuText}, // platform 1, 4.10
-        {"nt40", OlderMenuText}, // platform 2, 4.0
-        {"winme", NewerMenuText}, // platform 1, 4.90
-        {"win2k", NewerMenuText}, // platform 2, 5.0
-    };
-    std::string scratch = MakeScratchDirectory();
-    for (const auto& c : cases) {
-        std::string host = std::string("kvreg-") + c.version + ".exe";
-        std::string appDefaults = "Software\\Wine\\AppDefaults\\" + host;
-        HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS,
-            RegCreateKeyExA(HKEY_CURRENT_USER, appDefaults.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                nullptr, &key, nullptr));
-        RegSetValueExA(key, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(c.version),
-            static_cast<DWORD>(strlen(c.version) + 1));
-        RegCloseKey(key);
-
-        std::string copy = RegistrationHostCopy(scratch, host);
-        int exitCode
-            = RunProgram("\"" + copy + "\" \"" + BinPath("kvshellsearch.dll") + "\" register");
-        DeleteTree(HKEY_CURRENT_USER, appDefaults.c_str());
-        EXPECT_EQ(0, exitCode) << c.version;
-        EXPECT_EQ(c.menuText, QueryValue(HKEY_LOCAL_MACHINE, MenuKey).Text()) << c.version;
-    }
-}
-
-namespace {
-std::string SystemProgram(const char* name)
-{
-    char system[MAX_PATH] = {};
-    GetSystemDirectoryA(system, MAX_PATH);
-    return std::string(system) + "\\" + name;
-}
-} // namespace
-
 // Wine refuses a lasting key below a volatile one: a real failure, which regsvr32 must report.
 TEST_F(RegistrationTest, RegsvrReportsARealRegistryFailure)
 {
@@ -332,32 +280,6 @@ TEST_F(RegistrationTest, RegsvrReportsARealRegistryFailure)
         "\"" + SystemProgram("regsvr32.exe") + "\" /s \"" + BinPath("kvshellsearch.dll") + "\"");
     EXPECT_EQ(5, exitCode) << "regsvr32's code for a failed DllRegisterServer";
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE), module_.RegisterServer());
-}
-
-TEST_F(RegistrationTest, RoundTripThroughRegsvrAndTheShellStandIn)
-{
-    // The player path is quoted, as the launch accepts: the registered path must still load.
-    const std::string directory = "C:\\Program Files\\Kestrovane Round Trip";
-    InstallPlayer(directory + "\\player.exe");
-    ASSERT_TRUE(CopyFileA(
-        BinPath("kvshellsearch.dll").c_str(), (directory + "\\kvshellsearch.dll").c_str(), FALSE));
-    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "\"" + directory + "\\player.exe\"");
-
-    const std::string regsvr = "\"" + SystemProgram("regsvr32.exe") + "\" /s ";
-    ASSERT_EQ(0, RunProgram(regsvr + "\"" + directory + "\\kvshellsearch.dll\""));
-    EXPECT_EQ(directory + "\\kvshellsearch.dll", QueryValue(HKEY_CLASSES_ROOT, ServerKey).Text());
-
-    PlayerLog log;
-    const std::string shellfind = "\"" + BinPath("shellfind.exe") + "\"";
-    EXPECT_EQ(0, RunProgram(shellfind + " list"));
-    EXPECT_EQ(0, RunProgram(shellfind + " invoke Orbelquest"));
-    std::vector<std::string> lines = log.WaitForLines(1);
-    ASSERT_EQ(1u, lines.size());
-    EXPECT_EQ(directory + "\\player.exe|\"" + directory + "\\player.exe\" /search", lines[0]);
-
-    ASSERT_EQ(0, RunProgram(regsvr + "/u \"" + directory + "\\kvshellsearch.dll\""));
-    EXPECT_TRUE(NothingRegistered());
-    EXPECT_EQ(3, RunProgram(shellfind + " invoke Orbelquest")) << "entry gone";
 }
 
 TEST_F(RegistrationTest, ShellStandInNamesBrokenEntries)

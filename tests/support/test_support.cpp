@@ -219,6 +219,13 @@ std::vector<std::string> PlayerLog::WaitForLines(size_t count, DWORD timeoutMs) 
     return lines;
 }
 
+std::string SystemProgram(const char* name)
+{
+    char system[MAX_PATH] = {};
+    GetSystemDirectoryA(system, MAX_PATH);
+    return std::string(system) + "\\" + name;
+}
+
 int RunProgram(const std::string& commandLine, DWORD timeoutMs)
 {
     STARTUPINFOA startup = {};

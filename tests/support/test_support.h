@@ -82,6 +82,8 @@ private:
     std::string path_;
 };
 
+// A program of the platform's system directory (regsvr32.exe, reg.exe).
+std::string SystemProgram(const char* name);
 // Starts a program, waits for it, and returns its exit code (or -1 if it could not start).
 int RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
 

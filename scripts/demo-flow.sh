@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# One bitness of the demonstration, in a Wine prefix made by the caller (scripts/demo.sh):
+# install a stand-in player and the DLL, register it with Wine's own regsvr32, look at the
+# registry, list and invoke the Find entry the way the shell does, and unregister again.
+#   scripts/demo-flow.sh 32|64
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bits=$1
+if [ "$bits" = 32 ]; then
+    dll=build/i686/src/kvshellsearch/kvshellsearch.dll # the shipped DLL itself
+    shellfind=build/i686/tools/shellfind.exe
+    player=build/i686-tests/bin/stand_in_player.exe
+    runner=(cmake/wine-run.sh --32)
+else
+    dll=build/x86_64/bin/kvshellsearch.dll
+    shellfind=build/x86_64/bin/shellfind.exe
+    player=build/x86_64/bin/stand_in_player.exe
+    runner=(cmake/wine-run.sh)
+fi
+prefix_host=${KV_WINEPREFIX_HOST:-$WINEPREFIX}
+
+step=0
+say() { step=$((step + 1)); printf '\n== %s-bit, step %d: %s\n' "$bits" "$step" "$*"; }
+fail() { printf '\nFAILED (%s-bit): %s\n' "$bits" "$*" >&2; exit 1; }
+win() {
+    local status=0
+    "${runner[@]}" "$@" >"$prefix_host/demo-output" 2>&1 || status=$?
+    sed 's/\r$//; s/^/   /' "$prefix_host/demo-output"
+    return $status
+}
+
+player_dir='C:\Program Files\Kestrovane'
+unix_player_dir="$prefix_host/drive_c/Program Files/Kestrovane"
+preferences='HKCR\Software\Tessalquorin\Kestrovane\6.0\Preferences\MainApp'
+class_key='HKCR\CLSID\{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}'
+find_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\FindExtensions\Static\Orbelquest'
+
+say "Installing a stand-in player and the $bits-bit DLL in $player_dir"
+mkdir -p "$unix_player_dir"
+cp "$player" "$unix_player_dir/player.exe"
+cp "$dll" "$unix_player_dir/kvshellsearch.dll"
+win reg add "$preferences" /ve /d "$player_dir\\player.exe" /f || fail "cannot set MainApp"
+win reg query "$preferences"
+
+say "Registering the DLL with Wine's regsvr32"
+win regsvr32 /s "$player_dir\\kvshellsearch.dll" || fail "regsvr32 reported a failure"
+echo "   regsvr32 succeeded"
+
+say "The registry layout it wrote"
+win reg query "$class_key" /s || fail "class key missing"
+win reg query "$find_key" /s || fail "Find entry missing"
+
+say "Listing the Find entries as the shell sees them"
+win "$shellfind" list || fail "the entry is broken"
+
+say "Picking the entry, as the shell does"
+export KV_PLAYER_LOG='C:\player.log'
+log="$prefix_host/drive_c/player.log"
+rm -f "$log"
+win "$shellfind" invoke Orbelquest || fail "invoking the entry failed"
+for _ in $(seq 50); do [ -s "$log" ] && break; sleep 0.1; done
+[ -s "$log" ] || fail "the player was not started"
+
+say "The command line the player received"
+cut -d'|' -f2- "$log" | sed 's/\r$//; s/^/   /'
+grep -q ' /search' "$log" || fail "no /search on the command line"
+
+say "Unregistering"
+win regsvr32 /u /s "$player_dir\\kvshellsearch.dll" || fail "unregistering failed"
+echo "   regsvr32 /u succeeded"
+
+say "The keys are gone"
+for key in "$class_key" "$find_key"; do
+    if win reg query "$key" >/dev/null 2>&1; then fail "$key is still there"; fi
+    echo "   $key: not found"
+done

@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Runs a command with 32-bit Wine ready: the i386 root (scripts/wine32-root.sh), entered in a
+# mount namespace of this run's own with /proc, /dev and the project tree mounted, and a
+# throwaway Wine prefix inside the root. The command itself runs on the host; it starts Windows
+# programs with `cmake/wine-run.sh --32 PROGRAM`. It sees:
+#   KV_WINE32_ROOT   the root;  WINEPREFIX  the prefix as Wine sees it (a path inside the root)
+#   KV_WINEPREFIX_HOST  the same prefix as the host sees it
+# On a host that cannot execute 32-bit code it says so in one line and runs the command with
+# KV_WINE32_UNAVAILABLE set, so that the 32-bit programs report themselves skipped.
+#
+#   scripts/wine32-session.sh COMMAND [ARGS...]
+#
+# The mounts exist only in this run's namespace: they vanish with it, whatever ends the run, and
+# are also undone, with the prefix's wineserver ended, when the command exits.
+set -euo pipefail
+project=$(cd "$(dirname "$0")/.." && pwd)
+
+if [ "${1:-}" != "--inside" ]; then
+    [ $# -gt 0 ] || { echo "usage: scripts/wine32-session.sh COMMAND [ARGS...]" >&2; exit 2; }
+    if ! "$project/scripts/wine32-root.sh" --check; then
+        export KV_WINE32_UNAVAILABLE="this host cannot execute 32-bit x86 code (no IA-32 emulation in its kernel)"
+        echo "32-bit Wine: skipped: $KV_WINE32_UNAVAILABLE"
+        exec "$@"
+    fi
+    root=$("$project/scripts/wine32-root.sh")
+    exec unshare --mount --propagation private "$0" --inside "$root" "$@"
+fi
+shift
+root=$1
+shift
+
+export KV_WINE32_ROOT=$root WINEDEBUG=-all
+prefix_host=$(mktemp -d "$root/tmp/kvshellsearch-wine32.XXXXXX")
+export KV_WINEPREFIX_HOST=$prefix_host
+export WINEPREFIX=${prefix_host#"$root"}
+mounts=()
+
+in_root() {
+    chroot "$root" "$@"
+}
+
+end_session() {
+    in_root /usr/lib/wine/wineserver -k >/dev/null 2>&1 || true
+    in_root /usr/lib/wine/wineserver -w >/dev/null 2>&1 || true
+    # The wineserver's socket directory is named after the prefix's device and inode.
+    local server dir
+    server=$(printf 'server-%x-%x' "$(stat -c %d "$prefix_host")" "$(stat -c %i "$prefix_host")")
+    for dir in "$root"/tmp/wine-*/"$server"; do
+        [ -d "$dir" ] && rm -rf "$dir" && rmdir "$(dirname "$dir")" 2>/dev/null
+    done
+    rm -rf "$prefix_host"
+    local i
+    for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
+        umount -R "${mounts[i]}" 2>/dev/null || umount -R -l "${mounts[i]}" 2>/dev/null || true
+    done
+    # The mount point's directories, up to the root's own (the root's /tmp stays).
+    dir=$project
+    while [ "$dir" != / ] && rmdir "$root$dir" 2>/dev/null; do dir=$(dirname "$dir"); done
+}
+trap end_session EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+mount -t proc proc "$root/proc" && mounts+=("$root/proc")
+mount --rbind /dev "$root/dev" && mounts+=("$root/dev")
+mkdir -p "$root$project"
+mount --bind "$project" "$root$project" && mounts+=("$root$project")
+
+# One wineserver for the whole run, kept a while between programs; it ends by itself if this
+# script is ever killed before it can end it.
+in_root /usr/lib/wine/wineserver -p30 </dev/null >/dev/null 2>&1
+in_root /usr/lib/wine/wine wineboot -i </dev/null >/dev/null 2>&1
+
+status=0
+"$@" || status=$?
+exit $status

@@ -1,0 +1,91 @@
+// The whole flow a user meets, under each Windows version the entry targets: Wine's regsvr32
+// registers the module installed beside the player, the shell stand-in lists and invokes the
+// entry, the player starts with /search, and regsvr32 /u takes every key away again. Wine reports
+// the version set for a program in HKCU\Software\Wine\AppDefaults\<exe>\Version when the program
+// starts: these are Wine's version profiles, not the real systems.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace {
+
+constexpr char NewerMenuText[] = "For Internet &Audio/Video...";
+constexpr char OlderMenuText[] = "Internet &Audio/Video...";
+const char* const ProgramsUnderTheVersion[] = {"regsvr32.exe", "shellfind.exe"};
+
+void SetWineVersion(const char* program, const char* version)
+{
+    const std::string key = std::string("Software\\Wine\\AppDefaults\\") + program;
+    if (version == nullptr) {
+        DeleteTree(HKEY_CURRENT_USER, key.c_str());
+        return;
+    }
+    HKEY handle = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+        RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+            &handle, nullptr));
+    RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+        static_cast<DWORD>(strlen(version) + 1));
+    RegCloseKey(handle);
+}
+
+class VersionFlowTest : public RegistryTest {
+protected:
+    void TearDown() override
+    {
+        for (const char* program : ProgramsUnderTheVersion)
+            SetWineVersion(program, nullptr);
+        RegistryTest::TearDown();
+    }
+};
+
+} // namespace
+
+TEST_F(VersionFlowTest, RegisterListInvokeUnregisterOnEveryTargetedVersion)
+{
+    // The player path is quoted, as the launch accepts: the registered path must still load.
+    const std::string directory = "C:\\Program Files\\Kestrovane Flow";
+    const std::string module = directory + "\\kvshellsearch.dll";
+    InstallPlayer(directory + "\\player.exe");
+    ASSERT_TRUE(CopyFileA(BinPath("kvshellsearch.dll").c_str(), module.c_str(), FALSE));
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "\"" + directory + "\\player.exe\"");
+
+    const struct {
+        const char* version;
+        const char* menuText;
+    } cases[] = {
+        {"win95", OlderMenuText}, // platform 1, 4.0
+        {"win98", OlderMenuText}, // platform 1, 4.10
+        {"winme", NewerMenuText}, // platform 1, 4.90
+        {"nt40", OlderMenuText}, // platform 2, 4.0
+        {"win2k", NewerMenuText}, // platform 2, 5.0
+        {"winxp", NewerMenuText}, // platform 2, 5.1
+    };
+    const std::string regsvr = "\"" + SystemProgram("regsvr32.exe") + "\" /s ";
+    const std::string shellfind = "\"" + BinPath("shellfind.exe") + "\"";
+    for (const auto& c : cases) {
+        for (const char* program : ProgramsUnderTheVersion)
+            SetWineVersion(program, c.version);
+        PlayerLog log;
+
+        ASSERT_EQ(0, RunProgram(regsvr + "\"" + module + "\"")) << c.version;
+        EXPECT_EQ(c.menuText, QueryValue(HKEY_LOCAL_MACHINE, MenuKey).Text()) << c.version;
+        EXPECT_EQ(module, QueryValue(HKEY_CLASSES_ROOT, ServerKey).Text()) << c.version;
+        EXPECT_EQ(module, QueryValue(HKEY_LOCAL_MACHINE, IconKey).Text()) << c.version;
+
+        EXPECT_EQ(0, RunProgram(shellfind + " list")) << c.version << ": the entry is broken";
+        EXPECT_EQ(0, RunProgram(shellfind + " invoke Orbelquest")) << c.version;
+        std::vector<std::string> lines = log.WaitForLines(1);
+        ASSERT_EQ(1u, lines.size()) << c.version << ": the player was not started once";
+        EXPECT_EQ(directory + "\\player.exe|\"" + directory + "\\player.exe\" /search", lines[0])
+            << c.version;
+
+        ASSERT_EQ(0, RunProgram(regsvr + "/u \"" + module + "\"")) << c.version;
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey)) << c.version;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, StaticKey)) << c.version;
+        EXPECT_EQ(3, RunProgram(shellfind + " invoke Orbelquest")) << c.version << ": entry gone";
+    }
+}
