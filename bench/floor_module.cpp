@@ -3,8 +3,6 @@
 #include <windows.h>
 #include <objbase.h>
 
-#include <stdlib.h>
-
 // Referenced, never called: keeps every import of the real module in this one's table.
 extern "C" __declspec(dllexport) void* const KeptImports[] = {
     reinterpret_cast<void*>(&RegOpenKeyExA),
@@ -19,8 +17,10 @@ extern "C" __declspec(dllexport) void* const KeptImports[] = {
     reinterpret_cast<void*>(&wsprintfA),
     reinterpret_cast<void*>(&StringFromIID),
     reinterpret_cast<void*>(&CoTaskMemFree),
-    reinterpret_cast<void*>(&malloc),
-    reinterpret_cast<void*>(&free),
+    reinterpret_cast<void*>(&HeapAlloc),
+    reinterpret_cast<void*>(&HeapFree),
+    reinterpret_cast<void*>(&GetFileInformationByHandle),
+    reinterpret_cast<void*>(&DisableThreadLibraryCalls),
 };
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID)

@@ -83,10 +83,10 @@ void Row(const char* what, const char* a, const char* b, Comparison result, cons
 }
 
 long allocations;
-void* CDECL CountingMalloc(size_t size)
+LPVOID WINAPI CountingHeapAlloc(HANDLE heap, DWORD flags, SIZE_T size)
 {
     ++allocations;
-    return malloc(size);
+    return HeapAlloc(heap, flags, size);
 }
 
 // Waits until the stand-in players have written expectedLines lines in all.
@@ -197,7 +197,8 @@ int main(int argc, char** argv)
     }
     long perCycle = 0;
     {
-        ImportHook hook(loaded, "msvcrt.dll", "malloc", reinterpret_cast<void*>(&CountingMalloc));
+        ImportHook hook(
+            loaded, "KERNEL32.dll", "HeapAlloc", reinterpret_cast<void*>(&CountingHeapAlloc));
         allocations = 0;
         for (int i = 0; i < 1000; ++i)
             cycle();

@@ -3,8 +3,8 @@
 # mount namespace of this run's own with /proc, /dev and the project tree mounted, and a
 # throwaway Wine prefix inside the root. The command itself runs on the host; it starts Windows
 # programs with `cmake/wine-run.sh --32 PROGRAM`. It sees:
-#   KV_WINE32_ROOT   the root;  WINEPREFIX  the prefix as Wine sees it (a path inside the root)
-#   KV_WINEPREFIX_HOST  the same prefix as the host sees it
+#   KV_WINE32_ROOT  the root;  WINEPREFIX and KV_WINEPREFIX_HOST  the prefix, in the build tree
+#   (the same path inside the root and on the host)
 # On a host that cannot execute 32-bit code it says so in one line and runs the command with
 # KV_WINE32_UNAVAILABLE set, so that the 32-bit programs report themselves skipped.
 #
@@ -30,9 +30,11 @@ root=$1
 shift
 
 export KV_WINE32_ROOT=$root WINEDEBUG=-all
-prefix_host=$(mktemp -d "$root/tmp/kvshellsearch-wine32.XXXXXX")
-export KV_WINEPREFIX_HOST=$prefix_host
-export WINEPREFIX=${prefix_host#"$root"}
+# The prefix lives in the build tree, which Wine sees at the same path: the prefix's C: drive and
+# the test programs are then on one file system, as on one Windows volume.
+mkdir -p "$project/build"
+prefix_host=$(mktemp -d "$project/build/wine32-prefix.XXXXXX")
+export KV_WINEPREFIX_HOST=$prefix_host WINEPREFIX=$prefix_host
 mounts=()
 
 in_root() {

@@ -180,7 +180,8 @@ TEST_F(ComServerTest, ClassObjectErrorsMakeNothing)
     EXPECT_EQ(S_OK, module_.CanUnloadNow()) << "no refused object keeps the module loaded";
 }
 
-TEST_F(ComServerTest, CanUnloadOnlyWhenNoObjectLivesWhateverTheServerLocks)
+// COM's rule: the module may go only when no object lives and no client holds it locked.
+TEST_F(ComServerTest, CanUnloadOnlyWhenNoObjectLivesAndNoLockIsHeld)
 {
     EXPECT_EQ(S_OK, module_.CanUnloadNow());
     IClassFactory* factory = nullptr;
@@ -188,13 +189,40 @@ TEST_F(ComServerTest, CanUnloadOnlyWhenNoObjectLivesWhateverTheServerLocks)
         module_.GetClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
     EXPECT_EQ(S_FALSE, module_.CanUnloadNow());
     EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
     IUnknown* extension = nullptr;
     ASSERT_EQ(
         S_OK, factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(&extension)));
-    EXPECT_EQ(0u, factory->Release());
-    EXPECT_EQ(S_FALSE, module_.CanUnloadNow()) << "the extension still lives";
     EXPECT_EQ(0u, extension->Release());
-    EXPECT_EQ(S_OK, module_.CanUnloadNow()) << "server locks are not counted";
+    EXPECT_EQ(S_FALSE, module_.CanUnloadNow()) << "the class object still lives";
+
+    IClassFactory* locker = nullptr;
+    ASSERT_EQ(S_OK,
+        module_.GetClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&locker)));
+    EXPECT_EQ(0u, factory->Release());
+    EXPECT_EQ(0u, locker->Release());
+    EXPECT_EQ(S_FALSE, module_.CanUnloadNow()) << "no object lives, but two locks are held";
+
+    ASSERT_EQ(S_OK,
+        module_.GetClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(0u, factory->Release());
+    EXPECT_EQ(S_FALSE, module_.CanUnloadNow()) << "one lock is still held";
+
+    ASSERT_EQ(S_OK,
+        module_.GetClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    // An unlock without a lock is ignored: it must not cancel the next client's lock.
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+    EXPECT_EQ(0u, factory->Release());
+    EXPECT_EQ(S_FALSE, module_.CanUnloadNow()) << "the lock taken after a surplus unlock";
+
+    ASSERT_EQ(S_OK,
+        module_.GetClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&factory)));
+    EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+    EXPECT_EQ(0u, factory->Release());
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
 }
 
 TEST_F(ComServerTest, MenuMethodsAddNothingAndAnyVerbLaunches)
@@ -215,10 +243,29 @@ TEST_F(ComServerTest, MenuMethodsAddNothingAndAnyVerbLaunches)
     EXPECT_EQ(1, GetMenuItemCount(popup));
     DestroyMenu(popup);
 
-    char name[64];
-    memset(name, 'x', sizeof name);
-    EXPECT_EQ(S_OK, menu->GetCommandString(0, GCS_VERBA, nullptr, name, sizeof name));
-    EXPECT_EQ('x', name[0]) << "nothing is written";
+    // An empty text of the kind asked for, and nothing where there is no room.
+    const struct {
+        const char* label;
+        UINT type;
+        UINT cchMax;
+        size_t zeroBytes;
+    } strings[] = {
+        {"verb", GCS_VERBA, 64, 1},
+        {"help text", GCS_HELPTEXTA, 64, 1},
+        {"one character of room", GCS_VERBA, 1, 1},
+        {"Unicode verb", GCS_VERBW, 64, 2},
+        {"Unicode help text", GCS_HELPTEXTW, 1, 2},
+        {"no room", GCS_VERBA, 0, 0},
+        {"no room, Unicode", GCS_HELPTEXTW, 0, 0},
+    };
+    for (const auto& c : strings) {
+        char name[64];
+        memset(name, 'x', sizeof name);
+        EXPECT_EQ(S_OK, menu->GetCommandString(0, c.type, nullptr, name, c.cchMax)) << c.label;
+        for (size_t i = 0; i < 4; ++i)
+            EXPECT_EQ(i < c.zeroBytes ? '\0' : 'x', name[i]) << c.label << ", byte " << i;
+    }
+    EXPECT_EQ(S_OK, menu->GetCommandString(0, GCS_VERBA, nullptr, nullptr, 64)) << "no buffer";
 
     const LPCSTR verbs[] = {MAKEINTRESOURCEA(0), MAKEINTRESOURCEA(7), "open", "search"};
     for (LPCSTR verb : verbs) {

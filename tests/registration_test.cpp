@@ -83,7 +83,10 @@ TEST_F(RegistrationTest, RegisteredModulePathSitsBesideThePlayer)
         std::string modulePath;
     } cases[] = {
         {"no MainApp", false, "", S_OK, "kvshellsearch.dll"},
-        {"no backslash: used whole", true, "player.exe", S_OK, "player.exekvshellsearch.dll"},
+        // No directory named: the bare file name, never "player.exekvshellsearch.dll".
+        {"no backslash", true, "player.exe", S_OK, "kvshellsearch.dll"},
+        {"quoted, no backslash", true, "\"player.exe\"", S_OK, "kvshellsearch.dll"},
+        {"forward slashes only", true, "C:/Apps/player.exe", S_OK, "kvshellsearch.dll"},
         {"plain", true, "C:\\Apps\\player.exe", S_OK, "C:\\Apps\\kvshellsearch.dll"},
         {"quoted", true, "\"C:\\Program Files\\K\\player.exe\"", S_OK,
             "C:\\Program Files\\K\\kvshellsearch.dll"},
@@ -118,7 +121,8 @@ BOOL WINAPI ReportingGetVersionExA(OSVERSIONINFOA* info)
 }
 } // namespace
 
-// Versions no Wine setting reports: the platform-1 minor version is tested by itself.
+// The menu-text choice for each version a shell may report, edge rows included; the platform-1
+// minor version is tested by itself.
 TEST_F(RegistrationTest, MenuTextForReportedVersions)
 {
     ImportHook hook(module_.handle, "KERNEL32.dll", "GetVersionExA",
@@ -129,11 +133,19 @@ TEST_F(RegistrationTest, MenuTextForReportedVersions)
         DWORD platform, major, minor;
         const char* menuText;
     } cases[] = {
-        {TRUE, VER_PLATFORM_WIN32_WINDOWS, 5, 0, OlderMenuText},
+        {TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 0, OlderMenuText}, // Windows 95
+        {TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 10, OlderMenuText}, // Windows 98
         {TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 11, NewerMenuText},
+        {TRUE, VER_PLATFORM_WIN32_WINDOWS, 4, 90, NewerMenuText}, // Windows Me
+        {TRUE, VER_PLATFORM_WIN32_WINDOWS, 5, 0, OlderMenuText}, // minor version by itself
         {TRUE, VER_PLATFORM_WIN32_WINDOWS, 3, 95, OlderMenuText},
+        {TRUE, VER_PLATFORM_WIN32_NT, 3, 51, OlderMenuText}, // NT 3.51
+        {TRUE, VER_PLATFORM_WIN32_NT, 4, 0, OlderMenuText}, // NT 4.0
+        {TRUE, VER_PLATFORM_WIN32_NT, 5, 0, NewerMenuText}, // Windows 2000
+        {TRUE, VER_PLATFORM_WIN32_NT, 5, 1, NewerMenuText}, // Windows XP
         {TRUE, VER_PLATFORM_WIN32_NT, 6, 1, NewerMenuText},
         {TRUE, VER_PLATFORM_WIN32s, 9, 99, OlderMenuText},
+        {TRUE, 7, 10, 0, OlderMenuText}, // a platform no release has
         {FALSE, 0, 0, 0, OlderMenuText},
     };
     for (const auto& c : cases) {

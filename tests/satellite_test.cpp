@@ -111,13 +111,97 @@ TEST_F(SatelliteTest, DetachReleasesALoadedSatelliteExactlyOnce)
     EXPECT_NE(nullptr, freed[0]);
 }
 
-// A data-file load of a module that is already loaded hands back that module's own handle with
-// one more reference. If the module kept it, it could never be unloaded.
-TEST_F(SatelliteTest, OwnPathAsSatelliteLeavesNoExtraReference)
+// A preference naming this very module, however it is spelled, means the module's own texts,
+// and nothing is loaded for it: a load would hand back our own handle, and whatever reference it
+// took would keep the module loaded.
+TEST_F(SatelliteTest, OwnModuleAsSatelliteInAnySpellingLoadsNothing)
 {
     const std::string modulePath = BinPath("kvshellsearch.dll");
-    SetSatellite(modulePath);
+    std::string upper = modulePath;
+    CharUpperA(&upper[0]);
+    std::string slashes = modulePath;
+    for (char& c : slashes)
+        c = c == '\\' ? '/' : c;
+    const size_t lastSeparator = modulePath.find_last_of('\\');
+    std::string dotted = modulePath.substr(0, lastSeparator) + "\\.\\..\\"
+        + modulePath.substr(modulePath.find_last_of('\\', lastSeparator - 1) + 1);
+    char shortPath[MAX_PATH] = {};
+    ASSERT_NE(0u, GetShortPathNameA(modulePath.c_str(), shortPath, MAX_PATH));
+    // A hard link in the module's own directory: one volume, as hard links are on Windows.
+    const std::string hardLink = BinPath("kvshellsearch-linked.dll");
+    DeleteFileA(hardLink.c_str());
+    ASSERT_TRUE(CreateHardLinkA(hardLink.c_str(), modulePath.c_str(), nullptr));
+
+    const struct {
+        const char* label;
+        std::string path;
+    } cases[] = {
+        {"as loaded", modulePath},
+        {"upper case", upper},
+        {"forward slashes", slashes},
+        {"dot segments", dotted},
+        {"short name", shortPath},
+        {"hard link", hardLink},
+    };
+    for (const auto& c : cases) {
+        ResetRegistry();
+        SetSatellite(c.path);
+        EXPECT_EQ(OwnDisplayName, RegisteredDisplayName(modulePath)) << c.label << ": " << c.path;
+        EXPECT_TRUE(FreedAtDetach(modulePath).empty()) << c.label;
+        EXPECT_EQ(nullptr, GetModuleHandleA(modulePath.c_str()))
+            << c.label << ": the module is still loaded";
+    }
+}
+
+// Wine shows one Unix file on two drives (C: and Z:) with two volume serial numbers, so the
+// module cannot tell that a hard link on the other drive is its own file, and the loader hands
+// back the module's own handle for it. That reference is kept: the module then stays loaded in
+// this process, and its detach never gives back a reference to itself.
+TEST_F(SatelliteTest, OwnHandleFromTheLoaderIsKeptNeverFreed)
+{
+    const std::string modulePath = BinPath("kvshellsearch.dll");
+    const std::string otherDrive = MakeScratchDirectory() + "\\linked.dll";
+    ASSERT_TRUE(CreateHardLinkA(otherDrive.c_str(), modulePath.c_str(), nullptr));
+    SetSatellite(otherDrive);
     EXPECT_EQ(OwnDisplayName, RegisteredDisplayName(modulePath));
-    EXPECT_TRUE(FreedAtDetach(modulePath).empty());
-    EXPECT_EQ(nullptr, GetModuleHandleA(modulePath.c_str())) << "the module is still loaded";
+    HMODULE module = LoadLibraryA(modulePath.c_str());
+    ASSERT_NE(nullptr, module);
+    FreeLibrary(module);
+    EXPECT_EQ(module, GetModuleHandleA(modulePath.c_str()))
+        << "the loader's extra reference to the module itself was given back";
+}
+
+namespace {
+std::vector<std::string> LogLines(const std::string& path)
+{
+    std::vector<std::string> lines;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr)
+        return lines;
+    char line[256];
+    while (fgets(line, sizeof line, file) != nullptr)
+        lines.push_back(line);
+    fclose(file);
+    return lines;
+}
+} // namespace
+
+// At process end the system takes everything back, and other modules may already be gone: the
+// detach then releases nothing. An unload in a running process still releases the satellite.
+TEST_F(SatelliteTest, ProcessEndReleasesNothingUnloadReleasesTheSatellite)
+{
+    SetSatellite(BinPath("test_satellite.dll"));
+    const std::string scratch = MakeScratchDirectory();
+    const struct {
+        const char* mode;
+        size_t released;
+    } cases[] = {{"exit", 0}, {"unload", 1}};
+    for (const auto& c : cases) {
+        const std::string log = scratch + "\\" + c.mode + ".log";
+        EXPECT_EQ(0,
+            RunProgram("\"" + BinPath("process_host.exe") + "\" " + c.mode + " \""
+                + BinPath("kvshellsearch.dll") + "\" \"" + log + "\""))
+            << c.mode;
+        EXPECT_EQ(c.released, LogLines(log).size()) << c.mode << ": FreeLibrary calls at detach";
+    }
 }

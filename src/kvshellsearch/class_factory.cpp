@@ -34,10 +34,19 @@ IFACEMETHODIMP ShellSearchFactory::CreateInstance(IUnknown* outer, REFIID riid, 
     return CreateObject<ShellSearchExtension>(riid, ppv);
 }
 
-// Only live objects keep the module loaded; server locks are not counted.
-IFACEMETHODIMP ShellSearchFactory::LockServer(BOOL)
+// A locked server stays loaded (DllCanUnloadNow). An unlock without a lock is ignored, so the
+// count never falls below zero.
+IFACEMETHODIMP ShellSearchFactory::LockServer(BOOL lock)
 {
-    return S_OK;
+    if (lock) {
+        InterlockedIncrement(&ServerLockCount);
+        return S_OK;
+    }
+    for (;;) {
+        LONG locks = ServerLockCount;
+        if (locks <= 0 || InterlockedCompareExchange(&ServerLockCount, locks - 1, locks) == locks)
+            return S_OK;
+    }
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)

@@ -9,6 +9,8 @@
 extern HMODULE OwnModule;
 extern HMODULE ResourceModule;
 extern volatile LONG LiveObjectCount;
+// Locks taken through IClassFactory::LockServer and not yet released.
+extern volatile LONG ServerLockCount;
 // Writable and kept in the image so that a vendor can rebrand a built module.
 extern char ProductNameSlot[260];
 

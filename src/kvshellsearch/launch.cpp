@@ -1,9 +1,8 @@
 #include "launch.h"
 
-#include <string.h>
-
 #include "kvshellsearch.h"
 #include "preferences.h"
+#include "text.h"
 
 static constexpr char SearchSwitch[] = " /search";
 static constexpr DWORD SearchSwitchLength = sizeof SearchSwitch - 1;
@@ -16,7 +15,7 @@ HRESULT LaunchPlayerSearch()
     if (!ReadMainAppPath(command + 1, TextBufferSize - 1))
         return E_FAIL;
 
-    DWORD length = static_cast<DWORD>(strlen(command));
+    DWORD length = static_cast<DWORD>(TextLength(command));
     DWORD room = (TextBufferSize - 1) - length;
     char* commandStart = command + 1;
 
@@ -29,7 +28,7 @@ HRESULT LaunchPlayerSearch()
     }
     if (room < SearchSwitchLength)
         return E_FAIL;
-    memcpy(command + length, SearchSwitch, sizeof SearchSwitch);
+    CopyBytes(command + length, SearchSwitch, sizeof SearchSwitch);
 
     return WinExec(commandStart, SW_SHOWDEFAULT) > 31 ? S_OK : E_FAIL;
 }

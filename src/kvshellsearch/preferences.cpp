@@ -1,9 +1,8 @@
 #include "preferences.h"
 
-#include <string.h>
-
 #include "kvshellsearch.h"
 #include "registry_access.h"
+#include "text.h"
 
 // Zero-padded to its full size, in a writable section of its own, so that a vendor's tool finds
 // exactly these bytes in a built module, even when they are blank, and patches them.
@@ -11,9 +10,9 @@ __attribute__((section(".kvname"))) char ProductNameSlot[ShortTextSize] = "Kestr
 
 const char* FileNameOfPath(const char* path)
 {
-    const char* separator = strrchr(path, '\\');
+    const char* separator = FindLastChar(path, '\\');
     if (separator == nullptr)
-        separator = strrchr(path, '/');
+        separator = FindLastChar(path, '/');
     return separator != nullptr ? separator + 1 : path;
 }
 
@@ -30,7 +29,7 @@ static bool ReadNameFromEnvironment(char* name)
     DWORD valueLength = GetEnvironmentVariableA(FileNameOfPath(hostPath), value, ShortTextSize);
     if (valueLength == 0 || valueLength >= ShortTextSize)
         return false;
-    memcpy(name, value, valueLength + 1);
+    CopyBytes(name, value, valueLength + 1);
     return true;
 }
 
@@ -39,7 +38,7 @@ const char* GetProductName()
     if (ProductNameSlot[0] != '\0')
         return ProductNameSlot;
     if (!ReadNameFromEnvironment(ProductNameSlot))
-        memcpy(ProductNameSlot, DefaultProductName, sizeof DefaultProductName);
+        CopyBytes(ProductNameSlot, DefaultProductName, sizeof DefaultProductName);
     return ProductNameSlot;
 }
 

@@ -3,10 +3,9 @@
 #include <objbase.h>
 #include <olectl.h>
 
-#include <string.h>
-
 #include "kvshellsearch.h"
 #include "preferences.h"
+#include "text.h"
 
 namespace {
 
@@ -103,14 +102,16 @@ HRESULT MakeModulePath(char* modulePath)
 
     // Quotes around the stored path belong to command lines; COM cannot load a quoted path.
     const char* start = mainApp;
-    size_t length = strlen(mainApp);
+    size_t length = TextLength(mainApp);
     if (start[0] == '"') {
         ++start;
-        const char* closingQuote = strchr(start, '"');
+        const char* closingQuote = FindChar(start, '"');
         length = closingQuote != nullptr ? static_cast<size_t>(closingQuote - start) : length - 1;
     }
 
-    size_t kept = length;
+    // Without any backslash the value names no directory: the bare file name, as without a
+    // preference.
+    size_t kept = 0;
     for (size_t i = length; i > 0; --i) {
         if (start[i - 1] == '\\') {
             kept = i;
@@ -119,8 +120,8 @@ HRESULT MakeModulePath(char* modulePath)
     }
     if (kept + sizeof ModuleFileName > TextBufferSize)
         return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    memcpy(modulePath, start, kept);
-    memcpy(modulePath + kept, ModuleFileName, sizeof ModuleFileName);
+    CopyBytes(modulePath, start, kept);
+    CopyBytes(modulePath + kept, ModuleFileName, sizeof ModuleFileName);
     return S_OK;
 }
 
@@ -170,7 +171,7 @@ HRESULT WriteLayout(const RegistrationTexts& texts)
             // The size counts the terminating zero.
             NoteResult(
                 RegSetValueExA(key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                    static_cast<DWORD>(strlen(text) + 1)),
+                    static_cast<DWORD>(TextLength(text) + 1)),
                 firstError);
         }
         RegCloseKey(key);

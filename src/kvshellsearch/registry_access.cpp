@@ -1,8 +1,7 @@
 #include "registry_access.h"
 
-#include <string.h>
-
 #include "kvshellsearch.h"
+#include "text.h"
 
 bool ReadDefaultTextValue(HKEY root, const char* path, char* dest, DWORD capacity)
 {
@@ -25,7 +24,7 @@ bool ReadDefaultTextValue(HKEY root, const char* path, char* dest, DWORD capacit
     if (size == capacity && value[size - 1] != '\0')
         return false;
 
-    memcpy(dest, value, size);
+    CopyBytes(dest, value, size);
     if (size < capacity)
         dest[size] = '\0';
     return true;

@@ -38,8 +38,17 @@ IFACEMETHODIMP ShellSearchExtension::InvokeCommand(CMINVOKECOMMANDINFO*)
     return LaunchPlayerSearch();
 }
 
-IFACEMETHODIMP ShellSearchExtension::GetCommandString(UINT_PTR, UINT, UINT*, CHAR*, UINT)
+// The entry has no verb and no help text of its own: an empty text, so that a caller never
+// shows what its buffer held before.
+IFACEMETHODIMP ShellSearchExtension::GetCommandString(
+    UINT_PTR, UINT type, UINT*, CHAR* name, UINT cchMax)
 {
+    if (name == nullptr || cchMax == 0)
+        return S_OK;
+    if (type & GCS_UNICODE)
+        *reinterpret_cast<WCHAR*>(name) = L'\0';
+    else
+        *name = '\0';
     return S_OK;
 }
 

@@ -114,6 +114,48 @@ class RebrandTest(unittest.TestCase):
                 self.assertEqual(name.encode("cp1252"), slot_text(self.out("r.dll")))
 
 
+GERMAN = os.path.join(TOOLS, "..", "translations", "kvshellsearch-de.rc")
+
+
+def check_codepage(text, directory):
+    script = os.path.join(directory, "kvshellsearch-xx.rc")
+    with open(script, "w", encoding="latin-1") as f:
+        f.write(text)
+    return subprocess.run([sys.executable, os.path.join(TOOLS, "check_rc_codepage.py"), script],
+                          capture_output=True, text=True)
+
+
+class CodePageCheckTest(unittest.TestCase):
+    def test_code_page_must_be_the_languages_ansi_code_page(self):
+        german = open(GERMAN, encoding="latin-1").read()
+        copied = german.replace("LANG_GERMAN, SUBLANG_GERMAN", "LANG_RUSSIAN, SUBLANG_DEFAULT")
+        fixed = copied.replace("code_page(1252)", "code_page(1251)")
+        cases = [
+            ("the shipped German", german, None),
+            ("German copied, language changed, pragma left", copied, "code page 1251"),
+            ("the same with its pragma fixed", fixed, None),
+            ("no pragma", german.replace("#pragma code_page(1252)", ""), "code_page(1252)"),
+            ("pragma after the language", german.replace("#pragma code_page(1252)\n", "")
+             + "#pragma code_page(1252)\n", "before it"),
+            ("Chinese traditional", "#pragma code_page(950)\n"
+             "LANGUAGE LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL\n", None),
+            ("Chinese traditional at 936", "#pragma code_page(936)\n"
+             "LANGUAGE LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL\n", "code page 950"),
+            ("unknown language", "#pragma code_page(1252)\nLANGUAGE LANG_KLINGON, SUBLANG_DEFAULT\n",
+             "no known ANSI code page"),
+            ("no language", "#pragma code_page(1252)\n", "no LANGUAGE"),
+        ]
+        with tempfile.TemporaryDirectory() as directory:
+            for label, text, reason in cases:
+                with self.subTest(label):
+                    result = check_codepage(text, directory)
+                    if reason is None:
+                        self.assertEqual(0, result.returncode, result.stderr)
+                    else:
+                        self.assertNotEqual(0, result.returncode)
+                        self.assertIn(reason, result.stderr)
+
+
 class SatelliteTest(unittest.TestCase):
     def test_translations_are_resources_only(self):
         for bitness, satellite in SATELLITES.items():
