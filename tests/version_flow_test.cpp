@@ -14,7 +14,7 @@ namespace {
 
 constexpr char NewerMenuText[] = "For Internet &Audio/Video...";
 constexpr char OlderMenuText[] = "Internet &Audio/Video...";
-const char* const ProgramsUnderTheVersion[] = {"regsvr32.exe", "shellfind.exe"};
+const char* const ProgramsUnderTheVersion[] = {"regsvr32.exe", "shellfind.exe", "msiexec.exe"};
 
 void SetWineVersion(const char* program, const char* version)
 {
@@ -87,5 +87,38 @@ TEST_F(VersionFlowTest, RegisterListInvokeUnregisterOnEveryTargetedVersion)
         EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey)) << c.version;
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, StaticKey)) << c.version;
         EXPECT_EQ(3, RunProgram(shellfind + " invoke Orbelquest")) << c.version << ": entry gone";
+    }
+}
+
+// The installer package chooses the menu text by the same rule as self-registration: under each
+// version profile it writes what regsvr32 writes there.
+TEST_F(VersionFlowTest, PackageWritesTheMenuTextRegsvrWritesOnEveryTargetedVersion)
+{
+#ifdef _WIN64
+    const char* const package = "kvshellsearch-x64.msi";
+#else
+    const char* const package = "kvshellsearch-x86.msi";
+#endif
+    const std::string directory = "C:\\Program Files\\Kestrovane Versions";
+    const std::string module = directory + "\\kvshellsearch.dll";
+    InstallPlayer(directory + "\\player.exe");
+    const std::string msiexec = "\"" + SystemProgram("msiexec.exe") + "\" ";
+    const std::string regsvr = "\"" + SystemProgram("regsvr32.exe") + "\" /s ";
+    const char* const versions[] = {"win95", "win98", "winme", "nt40", "win2k", "winxp"};
+    for (const char* version : versions) {
+        SetWineVersion("msiexec.exe", version);
+        SetWineVersion("regsvr32.exe", version);
+        ResetRegistry();
+        SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, directory + "\\player.exe");
+
+        ASSERT_EQ(0, RunProgram(msiexec + "/i \"" + BinPath(package) + "\" /qn")) << version;
+        const RegistryValue fromPackage = QueryValue(HKEY_LOCAL_MACHINE, MenuKey);
+        EXPECT_EQ(0, RunProgram(msiexec + "/x \"" + BinPath(package) + "\" /qn")) << version;
+
+        ASSERT_TRUE(CopyFileA(BinPath("kvshellsearch.dll").c_str(), module.c_str(), FALSE));
+        ASSERT_EQ(0, RunProgram(regsvr + "\"" + module + "\"")) << version;
+        EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, MenuKey).data, fromPackage.data) << version;
+        EXPECT_EQ(0, RunProgram(regsvr + "/u \"" + module + "\"")) << version;
+        DeleteFileA(module.c_str());
     }
 }

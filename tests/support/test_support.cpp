@@ -56,10 +56,10 @@ void SetDefaultText(HKEY root, const char* path, const std::string& text)
     SetDefaultValue(root, path, text.c_str(), static_cast<DWORD>(text.size() + 1), REG_SZ);
 }
 
-bool KeyExists(HKEY root, const char* path)
+bool KeyExists(HKEY root, const char* path, REGSAM view)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, path, 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return false;
     RegCloseKey(key);
     return true;
@@ -88,10 +88,10 @@ RegistryValue QueryValue(HKEY root, const char* path, const char* name)
     return value;
 }
 
-void ExportKeys(HKEY root, const std::string& path, RegistryExport& into)
+void ExportKeys(HKEY root, const std::string& path, RegistryExport& into, REGSAM view)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return;
     into[path] = "(key)";
     char name[1024];
@@ -109,7 +109,7 @@ void ExportKeys(HKEY root, const std::string& path, RegistryExport& into)
         if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr)
             != ERROR_SUCCESS)
             break;
-        ExportKeys(root, path + "\\" + name, into);
+        ExportKeys(root, path + "\\" + name, into, view);
     }
     RegCloseKey(key);
 }

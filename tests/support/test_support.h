@@ -36,7 +36,8 @@ void DeleteTree(HKEY root, const char* path);
 void ResetRegistry(); // preferences, class keys and the Find entry
 void SetDefaultValue(HKEY root, const char* path, const void* data, DWORD size, DWORD type);
 void SetDefaultText(HKEY root, const char* path, const std::string& text); // with its zero
-bool KeyExists(HKEY root, const char* path);
+// view: 0, or KEY_WOW64_32KEY / KEY_WOW64_64KEY for one registry view of a 64-bit system.
+bool KeyExists(HKEY root, const char* path, REGSAM view = 0);
 struct RegistryValue {
     bool found = false;
     DWORD type = 0;
@@ -47,7 +48,7 @@ RegistryValue QueryValue(HKEY root, const char* path, const char* name = "");
 // Every key and value below root\path, as "path" and "path[value]" -> "type:bytes", for
 // comparing whole states.
 using RegistryExport = std::map<std::string, std::string>;
-void ExportKeys(HKEY root, const std::string& path, RegistryExport& into);
+void ExportKeys(HKEY root, const std::string& path, RegistryExport& into, REGSAM view = 0);
 
 // The module under test, loaded for the life of the object.
 struct LoadedModule {

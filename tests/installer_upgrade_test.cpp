@@ -1,0 +1,53 @@
+// The 64-bit suite only, which builds the x64 package at the next version too: installing a
+// newer version over an older one leaves one product and one entry.
+#include <windows.h>
+
+#include <string>
+
+#include "support/test_support.h"
+
+namespace {
+// The installed products that carry the package's name, as Programs and Features lists them.
+int InstalledProducts()
+{
+    const char* const uninstall = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall";
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, uninstall, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    int count = 0;
+    char name[256];
+    for (DWORD i = 0;; ++i) {
+        DWORD size = sizeof name;
+        if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+            break;
+        const std::string product = std::string(uninstall) + "\\" + name;
+        if (QueryValue(HKEY_LOCAL_MACHINE, product.c_str(), "DisplayName").Text()
+            == "Kestrovane Search Shell Extension")
+            ++count;
+    }
+    RegCloseKey(key);
+    return count;
+}
+} // namespace
+
+TEST_F(RegistryTest, NewerPackageReplacesTheOlderOne)
+{
+    const std::string player = "C:\\Program Files\\Kestrovane Upgrade\\player.exe";
+    InstallPlayer(player);
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, player);
+    const std::string msiexec = "\"" + SystemProgram("msiexec.exe") + "\" ";
+
+    ASSERT_EQ(0, RunProgram(msiexec + "/i \"" + BinPath("kvshellsearch-x64.msi") + "\" /qn"));
+    ASSERT_EQ(1, InstalledProducts());
+    ASSERT_EQ(0, RunProgram(msiexec + "/i \"" + BinPath("kvshellsearch-next-x64.msi") + "\" /qn"));
+
+    EXPECT_EQ(1, InstalledProducts());
+    EXPECT_EQ("C:\\Program Files\\Kestrovane Upgrade\\kvshellsearch.dll",
+        QueryValue(HKEY_CLASSES_ROOT, ServerKey).Text());
+    EXPECT_EQ("For Internet &Audio/Video...", QueryValue(HKEY_LOCAL_MACHINE, MenuKey).Text());
+
+    EXPECT_EQ(0, RunProgram(msiexec + "/x \"" + BinPath("kvshellsearch-next-x64.msi") + "\" /qn"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey));
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, StaticKey));
+    EXPECT_EQ(0, InstalledProducts());
+}

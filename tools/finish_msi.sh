@@ -1,0 +1,15 @@
+#!/bin/sh
+# Adds to a package built by wixl from installer/kvshellsearch.wxs what wixl cannot express:
+#  - PLAYERDIR, the directory of the player's executable: a directory search whose parent is
+#    the MainApp file search (Windows Installer takes the directory of a parent that is a file);
+#  - the conditions of the two menu-text components, the module's own rule: the newer text on
+#    NT 5.0 and later and on Windows Me (Version9X 490), the older one on 95, 98 and NT 4.0.
+# Usage: finish_msi.sh PACKAGE.msi
+set -eu
+msi=$1
+newer='VersionNT >= 500 OR (Version9X > 410 AND Version9X < 500)'
+msibuild "$msi" -q 'CREATE TABLE `DrLocator` (`Signature_` CHAR(72) NOT NULL, `Parent` CHAR(72), `Path` CHAR(255), `Depth` SHORT PRIMARY KEY `Signature_`, `Parent`, `Path`)'
+msibuild "$msi" -q "INSERT INTO \`DrLocator\` (\`Signature_\`, \`Parent\`, \`Path\`, \`Depth\`) VALUES ('PlayerDir', 'MainAppFile', '', 0)"
+msibuild "$msi" -q "INSERT INTO \`AppSearch\` (\`Property\`, \`Signature_\`) VALUES ('PLAYERDIR', 'PlayerDir')"
+msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = '$newer' WHERE \`Component\` = 'MenuTextNewerShell'"
+msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = 'NOT ($newer)' WHERE \`Component\` = 'MenuTextOlderShell'"
