@@ -45,6 +45,17 @@ def sections(image):
     return result
 
 
+def refuse_signed(image):
+    """A signed file would carry a broken signature once patched: rebrand first, then sign."""
+    sections(image)  # a PE file at all
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    optional = pe + 24
+    is64 = struct.unpack_from("<H", image, optional)[0] == 0x20B
+    security = optional + (112 if is64 else 96) + 8 * 4  # the certificate table's directory
+    if struct.unpack_from("<II", image, security) != (0, 0):
+        raise Refusal("the input is signed; rebrand before signing (build, rebrand, sign, checksum)")
+
+
 def find_slot(image):
     """Offset of the one product-name slot: a writable section of its own holding a text of at
     most 259 bytes followed by zeros to the slot's end."""
@@ -96,6 +107,7 @@ def pe_checksum(image):
 
 
 def rebrand(image, name_bytes):
+    refuse_signed(image)
     offset = find_slot(image)
     patched = bytearray(image)
     patched[offset:offset + SLOT_SIZE] = name_bytes.ljust(SLOT_SIZE, b"\0")
