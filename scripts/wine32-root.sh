@@ -68,7 +68,7 @@ make_root() {
         echo "wine32-root: something is still mounted below $root; not touching it" >&2
         return 1
     fi
-    echo "wine32-root: making the i386 root in $root (once; about two minutes, about 1.1 GB)" >&2
+    echo "wine32-root: making the i386 root in $root (once; about a minute, about 0.9 GB)" >&2
     rm -rf "$root"
     mkdir -p "$root"
     debootstrap --arch=i386 --variant=minbase "$codename" "$root" "$mirror" >"$root.log" 2>&1 || {
