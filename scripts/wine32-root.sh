@@ -128,4 +128,6 @@ flock 9
 if [ "$(cat "$ready_mark" 2>/dev/null)" != "$recipe" ]; then
     make_root
 fi
+# Wine needs the root's /tmp; an earlier run that lost it must not break every later one.
+[ -d "$root/tmp" ] || install -d -m 1777 "$root/tmp"
 echo "$root"

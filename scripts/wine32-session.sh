@@ -36,6 +36,7 @@ mkdir -p "$project/build"
 prefix_host=$(mktemp -d "$project/build/wine32-prefix.XXXXXX")
 export KV_WINEPREFIX_HOST=$prefix_host WINEPREFIX=$prefix_host
 mounts=()
+made_from=
 
 in_root() {
     chroot "$root" "$@"
@@ -55,9 +56,13 @@ end_session() {
     for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
         umount -R "${mounts[i]}" 2>/dev/null || umount -R -l "${mounts[i]}" 2>/dev/null || true
     done
-    # The mount point's directories, up to the root's own (the root's /tmp stays).
-    dir=$project
-    while [ "$dir" != / ] && rmdir "$root$dir" 2>/dev/null; do dir=$(dirname "$dir"); done
+    # Only the directories made for the mount point; the root's own (its /tmp) stay.
+    if [ -n "$made_from" ]; then
+        dir=$project
+        while rmdir "$root$dir" 2>/dev/null && [ "$dir" != "$made_from" ]; do
+            dir=$(dirname "$dir")
+        done
+    fi
 }
 trap end_session EXIT
 trap 'exit 130' INT
@@ -65,6 +70,13 @@ trap 'exit 143' TERM
 
 mount -t proc proc "$root/proc" && mounts+=("$root/proc")
 mount --rbind /dev "$root/dev" && mounts+=("$root/dev")
+# The first directory of the project's path that the root lacks, and so this run makes.
+made_from=
+dir=$project
+while [ "$dir" != / ] && [ ! -e "$root$dir" ]; do
+    made_from=$dir
+    dir=$(dirname "$dir")
+done
 mkdir -p "$root$project"
 mount --bind "$project" "$root$project" && mounts+=("$root$project")
 
