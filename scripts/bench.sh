@@ -30,11 +30,11 @@ echo
 rounds=${1:-15}
 echo "## The shipped 32-bit DLL, 32-bit Wine"
 echo
-if scripts/wine32-root.sh --check; then
+if reason=$(scripts/wine32-root.sh --check); then
     scripts/wine32-session.sh cmake/wine-run.sh --32 build/i686-tests/bin/kvbench.exe "$rounds" |
         sed 's/\r$//'
 else
-    echo "skipped: this host cannot execute 32-bit x86 code (no IA-32 emulation in its kernel)"
+    echo "skipped: $reason"
 fi
 echo
 echo "## The 64-bit DLL, wine64"

@@ -17,10 +17,10 @@ file build/i686/src/kvshellsearch/kvshellsearch.dll build/x86_64/bin/kvshellsear
 
 printf '\n== The shipped 32-bit DLL under 32-bit Wine (i386 root: %s)\n' \
     "${KV_WINE32_ROOT:-/var/cache/kvshellsearch/wine32-root}"
-if scripts/wine32-root.sh --check; then
+if reason=$(scripts/wine32-root.sh --check); then
     scripts/wine32-session.sh scripts/demo-flow.sh 32
 else
-    echo "   skipped: this host cannot execute 32-bit x86 code (no IA-32 emulation in its kernel)"
+    echo "   skipped: $reason"
 fi
 
 printf '\n== The 64-bit DLL under wine64\n'

@@ -4,6 +4,7 @@
 #
 #   scripts/wine32-root.sh            makes the root once (later calls find it ready), prints its path
 #   scripts/wine32-root.sh --check    exit 0 when this host can execute 32-bit x86 code, else 3
+#                                     with the reason printed
 #   scripts/wine32-root.sh --clear    removes the root
 #
 # The root lives outside the work tree, in $KV_WINE32_ROOT (default
@@ -21,6 +22,7 @@ ready_mark="$root/.kvshellsearch-ready"
 recipe="bookworm i386 minbase wine wine32 v1"
 
 skip_status=3
+no_i386="this host cannot execute 32-bit x86 code (no IA-32 emulation in its kernel)"
 
 # A 100-byte i386 program that exits with 42: the plainest proof that this kernel runs 32-bit
 # x86 code (a kernel without IA-32 emulation answers "Exec format error").
@@ -96,6 +98,7 @@ make_root() {
 case "${1:-}" in
 --check)
     host_runs_i386 && exit 0
+    echo "$no_i386"
     exit $skip_status
     ;;
 --clear)
@@ -118,7 +121,7 @@ case "${1:-}" in
 esac
 
 if ! host_runs_i386; then
-    echo "wine32-root: this host cannot execute 32-bit x86 code (no IA-32 emulation in its kernel)" >&2
+    echo "wine32-root: $no_i386" >&2
     exit $skip_status
 fi
 

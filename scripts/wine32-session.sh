@@ -17,8 +17,8 @@ project=$(cd "$(dirname "$0")/.." && pwd)
 
 if [ "${1:-}" != "--inside" ]; then
     [ $# -gt 0 ] || { echo "usage: scripts/wine32-session.sh COMMAND [ARGS...]" >&2; exit 2; }
-    if ! "$project/scripts/wine32-root.sh" --check; then
-        export KV_WINE32_UNAVAILABLE="this host cannot execute 32-bit x86 code (no IA-32 emulation in its kernel)"
+    if ! reason=$("$project/scripts/wine32-root.sh" --check); then
+        export KV_WINE32_UNAVAILABLE=$reason
         echo "32-bit Wine: skipped: $KV_WINE32_UNAVAILABLE"
         exec "$@"
     fi

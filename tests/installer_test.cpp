@@ -63,11 +63,6 @@ RegistryExport ExpectedState()
     };
 }
 
-int Msiexec(const std::string& arguments)
-{
-    return RunProgram("\"" + SystemProgram("msiexec.exe") + "\" " + arguments + " /qn");
-}
-
 bool FileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;

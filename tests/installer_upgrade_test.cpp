@@ -35,18 +35,17 @@ TEST_F(RegistryTest, NewerPackageReplacesTheOlderOne)
     const std::string player = "C:\\Program Files\\Kestrovane Upgrade\\player.exe";
     InstallPlayer(player);
     SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, player);
-    const std::string msiexec = "\"" + SystemProgram("msiexec.exe") + "\" ";
 
-    ASSERT_EQ(0, RunProgram(msiexec + "/i \"" + BinPath("kvshellsearch-x64.msi") + "\" /qn"));
+    ASSERT_EQ(0, Msiexec("/i \"" + BinPath("kvshellsearch-x64.msi") + "\""));
     ASSERT_EQ(1, InstalledProducts());
-    ASSERT_EQ(0, RunProgram(msiexec + "/i \"" + BinPath("kvshellsearch-next-x64.msi") + "\" /qn"));
+    ASSERT_EQ(0, Msiexec("/i \"" + BinPath("kvshellsearch-next-x64.msi") + "\""));
 
     EXPECT_EQ(1, InstalledProducts());
     EXPECT_EQ("C:\\Program Files\\Kestrovane Upgrade\\kvshellsearch.dll",
         QueryValue(HKEY_CLASSES_ROOT, ServerKey).Text());
     EXPECT_EQ("For Internet &Audio/Video...", QueryValue(HKEY_LOCAL_MACHINE, MenuKey).Text());
 
-    EXPECT_EQ(0, RunProgram(msiexec + "/x \"" + BinPath("kvshellsearch-next-x64.msi") + "\" /qn"));
+    EXPECT_EQ(0, Msiexec("/x \"" + BinPath("kvshellsearch-next-x64.msi") + "\""));
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, StaticKey));
     EXPECT_EQ(0, InstalledProducts());

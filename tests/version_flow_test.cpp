@@ -102,7 +102,6 @@ TEST_F(VersionFlowTest, PackageWritesTheMenuTextRegsvrWritesOnEveryTargetedVersi
     const std::string directory = "C:\\Program Files\\Kestrovane Versions";
     const std::string module = directory + "\\kvshellsearch.dll";
     InstallPlayer(directory + "\\player.exe");
-    const std::string msiexec = "\"" + SystemProgram("msiexec.exe") + "\" ";
     const std::string regsvr = "\"" + SystemProgram("regsvr32.exe") + "\" /s ";
     const char* const versions[] = {"win95", "win98", "winme", "nt40", "win2k", "winxp"};
     for (const char* version : versions) {
@@ -111,9 +110,9 @@ TEST_F(VersionFlowTest, PackageWritesTheMenuTextRegsvrWritesOnEveryTargetedVersi
         ResetRegistry();
         SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, directory + "\\player.exe");
 
-        ASSERT_EQ(0, RunProgram(msiexec + "/i \"" + BinPath(package) + "\" /qn")) << version;
+        ASSERT_EQ(0, Msiexec("/i \"" + BinPath(package) + "\"")) << version;
         const RegistryValue fromPackage = QueryValue(HKEY_LOCAL_MACHINE, MenuKey);
-        EXPECT_EQ(0, RunProgram(msiexec + "/x \"" + BinPath(package) + "\" /qn")) << version;
+        EXPECT_EQ(0, Msiexec("/x \"" + BinPath(package) + "\"")) << version;
 
         ASSERT_TRUE(CopyFileA(BinPath("kvshellsearch.dll").c_str(), module.c_str(), FALSE));
         ASSERT_EQ(0, RunProgram(regsvr + "\"" + module + "\"")) << version;

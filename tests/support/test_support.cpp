@@ -226,6 +226,11 @@ std::string SystemProgram(const char* name)
     return std::string(system) + "\\" + name;
 }
 
+int Msiexec(const std::string& arguments)
+{
+    return RunProgram("\"" + SystemProgram("msiexec.exe") + "\" " + arguments + " /qn");
+}
+
 int RunProgram(const std::string& commandLine, DWORD timeoutMs)
 {
     STARTUPINFOA startup = {};

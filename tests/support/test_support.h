@@ -85,6 +85,8 @@ private:
 
 // A program of the platform's system directory (regsvr32.exe, reg.exe).
 std::string SystemProgram(const char* name);
+// Runs the platform's msiexec.exe with these arguments, silently (/qn); its exit code.
+int Msiexec(const std::string& arguments);
 // Starts a program, waits for it, and returns its exit code (or -1 if it could not start).
 int RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
 
