@@ -2,9 +2,19 @@
 # Runs one Windows program under Wine for CTest and the scripts:
 #   wine-run.sh PROGRAM [ARGS...]        under wine64 on the host (scripts/wine-prefix.sh)
 #   wine-run.sh --32 PROGRAM [ARGS...]   under 32-bit Wine in the i386 root (scripts/wine32-session.sh)
+#   wine-run.sh --heap-check [--32] ...  with Wine's heap checking, which the tests run under
 # The program's output goes through a file, not through CTest's pipe: Wine's background processes
 # would inherit that pipe and keep it open.
+#
+# Wine's heap checking is our debug heap: it fills freed blocks with 0xFEEEFEEE and checks block
+# tails, so a read after free or an overrun changes what a test sees, and whatever the heap
+# reports fails the program even where no assertion noticed.
 bits=64
+heap_check=
+if [ "$1" = "--heap-check" ]; then
+    heap_check=yes
+    shift
+fi
 if [ "$1" = "--32" ]; then
     bits=32
     shift
@@ -17,7 +27,11 @@ if [ -z "$WINEPREFIX" ] || { [ $bits = 32 ] && [ -z "$KV_WINE32_ROOT" ]; }; then
     echo "wine-run.sh: no Wine prefix for the $bits-bit programs; run the tests through scripts/test.sh" >&2
     exit 2
 fi
-export WINEDEBUG="${WINEDEBUG:--all}"
+if [ -n "$heap_check" ]; then
+    export WINEDEBUG=-all,err+heap,warn+heap
+else
+    export WINEDEBUG="${WINEDEBUG:--all}"
+fi
 output=$(mktemp)
 if [ $bits = 32 ]; then
     # The project tree is mounted at the same path inside the root, so paths stay as they are.
@@ -28,5 +42,9 @@ else
 fi
 status=$?
 cat "$output"
+if [ -n "$heap_check" ] && grep -qE '(err|warn):heap' "$output"; then
+    echo "wine-run.sh: Wine's heap checking reported a damaged or misused heap block (above)"
+    [ $status -ne 0 ] || status=1
+fi
 rm -f "$output"
 exit $status

@@ -32,6 +32,18 @@ IUnknown* Query(IUnknown* from, REFIID iid)
     return static_cast<IUnknown*>(result);
 }
 
+// An identifier that differs from one of ours in its last byte only.
+GUID LastByteFlipped(const GUID& guid)
+{
+    GUID other = guid;
+    other.Data4[7] ^= 1;
+    return other;
+}
+const IID NearUnknown = LastByteFlipped(IID_IUnknown);
+const IID NearContextMenu = LastByteFlipped(IID_IContextMenu);
+const IID NearShellExtInit = LastByteFlipped(IID_IShellExtInit);
+const IID NearClassFactory = LastByteFlipped(IID_IClassFactory);
+
 ULONG CountOf(IUnknown* object)
 {
     object->AddRef();
@@ -111,6 +123,11 @@ TEST_F(ComServerTest, UnknownInterfacesAreRefusedWithANullPointer)
         {"IClassFactory from the extension", extension, &IID_IClassFactory},
         {"IContextMenu from the class object", factory, &IID_IContextMenu},
         {"IShellExtInit from the class object", factory, &IID_IShellExtInit},
+        {"IUnknown but its last byte, from the extension", extension, &NearUnknown},
+        {"IContextMenu but its last byte", extension, &NearContextMenu},
+        {"IShellExtInit but its last byte", extension, &NearShellExtInit},
+        {"IUnknown but its last byte, from the class object", factory, &NearUnknown},
+        {"IClassFactory but its last byte", factory, &NearClassFactory},
     };
     for (const auto& c : cases) {
         void* result = Poison;
@@ -142,10 +159,18 @@ TEST_F(ComServerTest, AddRefAndReleaseThroughEitherInterfaceMoveOneCount)
 TEST_F(ComServerTest, ClassObjectErrorsMakeNothing)
 {
     void* result = Poison;
-    CLSID other = ClassId;
-    other.Data1 ^= 1;
-    EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, module_.GetClassObject(other, IID_IClassFactory, &result));
-    EXPECT_EQ(nullptr, result);
+    CLSID otherFirstBit = ClassId;
+    otherFirstBit.Data1 ^= 1;
+    for (const CLSID& other : {otherFirstBit, LastByteFlipped(ClassId)}) {
+        result = Poison;
+        EXPECT_EQ(
+            CLASS_E_CLASSNOTAVAILABLE, module_.GetClassObject(other, IID_IClassFactory, &result));
+        EXPECT_EQ(nullptr, result);
+    }
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+
+    // Nowhere to put the object: refused before anything is made or written.
+    EXPECT_EQ(E_POINTER, module_.GetClassObject(ClassId, IID_IClassFactory, nullptr));
     EXPECT_EQ(S_OK, module_.CanUnloadNow());
 
     // A class object whose first QueryInterface is refused is not left behind.
@@ -173,6 +198,8 @@ TEST_F(ComServerTest, ClassObjectErrorsMakeNothing)
     result = Poison;
     EXPECT_EQ(E_NOINTERFACE, first->CreateInstance(nullptr, IID_IClassFactory, &result));
     EXPECT_EQ(nullptr, result);
+    EXPECT_EQ(E_POINTER, first->CreateInstance(nullptr, IID_IUnknown, nullptr));
+    EXPECT_EQ(E_POINTER, first->QueryInterface(IID_IUnknown, nullptr));
 
     EXPECT_EQ(0u, first->Release());
     EXPECT_EQ(S_FALSE, module_.CanUnloadNow());
@@ -313,12 +340,15 @@ TEST_F(ComServerTest, CoCreateInstanceThroughTheRegisteredClass)
 
 // Objects of different apartments can run on different threads. With a count that is not
 // changed atomically, lost updates leave the module pinned, or unloadable under a live object;
-// sharing one class object across the threads makes its own count race as well.
+// sharing one class object and one extension object across the threads makes their own counts
+// race as well.
 TEST_F(ComServerTest, ThreadsCreatingAndReleasingLeaveNothingBehind)
 {
     IClassFactory* shared = nullptr;
     ASSERT_EQ(S_OK,
         module_.GetClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&shared)));
+    IUnknown* sharedExtension = CreateExtension(module_);
+    ASSERT_NE(nullptr, sharedExtension);
     constexpr int Threads = 4;
     constexpr int Cycles = 50000;
     std::vector<int> failures(Threads, 0);
@@ -326,6 +356,13 @@ TEST_F(ComServerTest, ThreadsCreatingAndReleasingLeaveNothingBehind)
     for (int t = 0; t < Threads; ++t) {
         workers.emplace_back([&, t] {
             for (int i = 0; i < Cycles; ++i) {
+                sharedExtension->AddRef();
+                IUnknown* menu = Query(sharedExtension, IID_IContextMenu);
+                if (menu == nullptr)
+                    ++failures[t];
+                else
+                    menu->Release();
+                sharedExtension->Release();
                 shared->AddRef();
                 IClassFactory* own = nullptr;
                 if (FAILED(module_.GetClassObject(
@@ -354,6 +391,8 @@ TEST_F(ComServerTest, ThreadsCreatingAndReleasingLeaveNothingBehind)
     for (int t = 0; t < Threads; ++t)
         EXPECT_EQ(0, failures[t]) << "thread " << t;
     EXPECT_EQ(1u, CountOf(shared));
+    EXPECT_EQ(1u, CountOf(sharedExtension));
+    EXPECT_EQ(0u, sharedExtension->Release());
     EXPECT_EQ(0u, shared->Release());
     EXPECT_EQ(S_OK, module_.CanUnloadNow());
 }

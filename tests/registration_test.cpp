@@ -280,6 +280,40 @@ TEST_F(RegistrationTest, EveryFailingRegistryCallIsReported)
     }
 }
 
+namespace {
+int WINAPI FailingConversion(UINT, DWORD, LPCWCH, int, LPSTR, int, LPCCH, LPBOOL)
+{
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+}
+} // namespace
+
+// Without the class identifier's text every class key would be "CLSID\" itself: nothing may be
+// written or deleted then.
+TEST_F(RegistrationTest, FailedClassIdConversionWritesAndDeletesNothing)
+{
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\Apps\\player.exe");
+    ASSERT_EQ(S_OK, module_.RegisterServer());
+    const auto registered = RegisteredState();
+    const RegistryValue classesDefault = QueryValue(HKEY_CLASSES_ROOT, "CLSID");
+    const HRESULT failed = HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+
+    ImportHook hook(module_.handle, "KERNEL32.dll", "WideCharToMultiByte",
+        reinterpret_cast<void*>(&FailingConversion));
+    ASSERT_TRUE(hook.Installed());
+    EXPECT_EQ(failed, module_.UnregisterServer());
+    EXPECT_EQ(registered, RegisteredState()) << "unregistration deleted keys";
+
+    ResetRegistry();
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\Apps\\player.exe");
+    EXPECT_EQ(failed, module_.RegisterServer());
+    EXPECT_TRUE(NothingRegistered());
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "CLSID\\InProcServer32"));
+    const RegistryValue after = QueryValue(HKEY_CLASSES_ROOT, "CLSID");
+    EXPECT_EQ(classesDefault.found, after.found) << "a value written into the CLSID key itself";
+    EXPECT_EQ(classesDefault.data, after.data);
+}
+
 // Wine refuses a lasting key below a volatile one: a real failure, which regsvr32 must report.
 TEST_F(RegistrationTest, RegsvrReportsARealRegistryFailure)
 {

@@ -50,9 +50,90 @@ std::vector<HMODULE> FreedAtDetach(const std::string& modulePath)
     return freedModules;
 }
 
+// Runs the module's attach once more, so that calls it makes there can be intercepted: its
+// detach gives back what the first attach chose, then attach chooses again.
+void Reattach(HMODULE module)
+{
+    using EntryPoint = BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID);
+    auto* base = reinterpret_cast<BYTE*>(module);
+    auto* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
+        base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    auto entry = reinterpret_cast<EntryPoint>(
+        reinterpret_cast<void*>(base + nt->OptionalHeader.AddressOfEntryPoint));
+    entry(module, DLL_PROCESS_DETACH, nullptr);
+    entry(module, DLL_PROCESS_ATTACH, nullptr);
+}
+
+decltype(&GetFileInformationByHandle) realFileInformation;
+// What a network redirector reports: a file index of zero, for every file.
+BOOL WINAPI ZeroFileIndex(HANDLE file, BY_HANDLE_FILE_INFORMATION* info)
+{
+    BOOL result = realFileInformation(file, info);
+    info->nFileIndexHigh = info->nFileIndexLow = 0;
+    return result;
+}
+BOOL WINAPI NoFileInformation(HANDLE, BY_HANDLE_FILE_INFORMATION*)
+{
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return FALSE;
+}
+
+decltype(&LoadLibraryExA) realLoadLibraryEx;
+int loadsSoFar;
+HMODULE WINAPI CountingLoadLibraryEx(LPCSTR path, HANDLE file, DWORD flags)
+{
+    ++loadsSoFar;
+    return realLoadLibraryEx(path, file, flags);
+}
+
 } // namespace
 
 class SatelliteTest : public RegistryTest { };
+
+// Without a usable file identity (an index of zero, or a failed query) a file counts as not
+// ours: a real translation is loaded, and our own path is still known by its name alone.
+TEST_F(SatelliteTest, UnknownFileIdentityNeverHidesATranslation)
+{
+    std::string ownUpper = BinPath("kvshellsearch.dll");
+    CharUpperA(&ownUpper[0]);
+    const struct {
+        const char* label;
+        void* identity;
+        std::string satellite;
+        int loads;
+        const char* displayName;
+    } cases[] = {
+        {"file index 0, translation", reinterpret_cast<void*>(&ZeroFileIndex),
+            BinPath("test_satellite.dll"), 1, SatelliteDisplayName},
+        {"file index 0, own path in upper case", reinterpret_cast<void*>(&ZeroFileIndex), ownUpper,
+            0, OwnDisplayName},
+        {"identity query fails, translation", reinterpret_cast<void*>(&NoFileInformation),
+            BinPath("test_satellite.dll"), 1, SatelliteDisplayName},
+        {"identity query fails, own path in upper case",
+            reinterpret_cast<void*>(&NoFileInformation), ownUpper, 0, OwnDisplayName},
+    };
+    for (const auto& c : cases) {
+        ResetRegistry();
+        SetSatellite(c.satellite);
+        LoadedModule module;
+        ASSERT_NE(nullptr, module.handle);
+        {
+            ImportHook identity(
+                module.handle, "KERNEL32.dll", "GetFileInformationByHandle", c.identity);
+            ImportHook load(module.handle, "KERNEL32.dll", "LoadLibraryExA",
+                reinterpret_cast<void*>(&CountingLoadLibraryEx));
+            ASSERT_TRUE(identity.Installed() && load.Installed());
+            realFileInformation
+                = reinterpret_cast<decltype(realFileInformation)>(identity.Original());
+            realLoadLibraryEx = reinterpret_cast<decltype(realLoadLibraryEx)>(load.Original());
+            loadsSoFar = 0;
+            Reattach(module.handle);
+        }
+        EXPECT_EQ(c.loads, loadsSoFar) << c.label;
+        ASSERT_EQ(S_OK, module.RegisterServer()) << c.label;
+        EXPECT_EQ(c.displayName, QueryValue(HKEY_CLASSES_ROOT, ClassKey).Text()) << c.label;
+    }
+}
 
 TEST_F(SatelliteTest, TextsComeFromTheSatelliteAndItsCodeNeverRuns)
 {

@@ -26,6 +26,39 @@ struct IconGroupHeader {
 };
 #pragma pack(pop)
 
+// Pixels that the AND mask makes transparent but whose colour is not black. Shells before
+// Windows XP ignore alpha: they AND the mask onto the screen, then XOR the colours, so such a
+// pixel shows as a coloured fringe.
+int MaskedPixelsNotBlack(const BYTE* image)
+{
+    const auto* header = reinterpret_cast<const BITMAPINFOHEADER*>(image);
+    const int size = header->biWidth;
+    const int bits = header->biBitCount;
+    const auto* palette = reinterpret_cast<const RGBQUAD*>(image + header->biSize);
+    const DWORD colours = bits > 8 ? 0 : header->biClrUsed != 0 ? header->biClrUsed : 1u << bits;
+    const BYTE* colourBits = reinterpret_cast<const BYTE*>(palette + colours);
+    const int colourStride = (size * bits + 31) / 32 * 4;
+    const BYTE* mask = colourBits + colourStride * size;
+    const int maskStride = (size + 31) / 32 * 4;
+    int notBlack = 0;
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            if ((mask[y * maskStride + x / 8] & (0x80 >> (x % 8))) == 0)
+                continue;
+            const BYTE* row = colourBits + y * colourStride;
+            RGBQUAD colour = {};
+            if (bits == 32)
+                colour = reinterpret_cast<const RGBQUAD*>(row)[x];
+            else if (bits == 8)
+                colour = palette[row[x]];
+            else
+                colour = palette[(row[x / 2] >> (x % 2 ? 0 : 4)) & 0x0f];
+            notBlack += (colour.rgbRed | colour.rgbGreen | colour.rgbBlue) != 0;
+        }
+    }
+    return notBlack;
+}
+
 class DataModule {
 public:
     explicit DataModule(const std::string& path)
@@ -79,9 +112,13 @@ TEST(BuiltResources, StringsIconGroupAndVersion)
             int size = entry.width == 0 ? 256 : entry.width;
             EXPECT_EQ(entry.width, entry.height) << build;
             images.insert({size, entry.bitCount});
-            EXPECT_NE(nullptr,
-                FindResourceExA(module.handle, RT_ICON, MAKEINTRESOURCEA(entry.id), EnglishUs))
-                << build << " icon image " << entry.id;
+            HRSRC image
+                = FindResourceExA(module.handle, RT_ICON, MAKEINTRESOURCEA(entry.id), EnglishUs);
+            ASSERT_NE(nullptr, image) << build << " icon image " << entry.id;
+            EXPECT_EQ(0,
+                MaskedPixelsNotBlack(
+                    static_cast<const BYTE*>(LockResource(LoadResource(module.handle, image)))))
+                << build << " icon " << size << "x" << size << ", " << entry.bitCount << " bits";
         }
         std::set<std::tuple<int, int>> expected;
         for (int size : {48, 32, 16})

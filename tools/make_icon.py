@@ -112,7 +112,17 @@ def nearest(colour, palette):
                key=lambda i: sum((colour[k] - palette[i][k]) ** 2 for k in range(3)))
 
 
-def mask_rows(rgba):
+def transparent(pixel, depth):
+    """Where the AND mask lets the background through. Shells before Windows XP ignore alpha:
+    they AND the mask onto the screen, then XOR the colours, so every pixel the mask makes
+    transparent must be black. Palette images keep the pixels at least half covered and store
+    black elsewhere; the 32-bit image masks only what is fully transparent (and black), so its
+    soft edge stays in its own colours instead of turning into a coloured fringe, and XP, which
+    draws it through its alpha, shows it exactly as drawn."""
+    return pixel[3] == 0 if depth == 32 else pixel[3] < 128
+
+
+def mask_rows(rgba, depth):
     """The AND mask, bottom row first: 1 where the icon is transparent."""
     size = len(rgba)
     stride = ((size + 31) // 32) * 4
@@ -120,7 +130,7 @@ def mask_rows(rgba):
     for row in reversed(rgba):
         bits = bytearray(stride)
         for x, pixel in enumerate(row):
-            if pixel[3] < 128:
+            if transparent(pixel, depth):
                 bits[x // 8] |= 0x80 >> (x % 8)
         out += bytes(bits)
     return out
@@ -138,12 +148,12 @@ def dib(rgba, depth):
     for row in reversed(rgba):
         line = bytearray(stride)
         for x, pixel in enumerate(row):
-            opaque = pixel[3] >= 128
             if depth == 32:
-                struct.pack_into("<BBBB", line, x * 4, pixel[2], pixel[1], pixel[0], pixel[3])
+                if not transparent(pixel, depth):
+                    struct.pack_into("<BBBB", line, x * 4, pixel[2], pixel[1], pixel[0], pixel[3])
             else:
-                if not opaque:
-                    index = 0
+                if transparent(pixel, depth):
+                    index = 0  # black in both palettes
                 elif depth == 4:
                     index = vga16_index(pixel)
                 else:
@@ -153,7 +163,7 @@ def dib(rgba, depth):
                 else:
                     line[x // 2] |= index << (4 if x % 2 == 0 else 0)
         bits += bytes(line)
-    return header + table + bits + mask_rows(rgba)
+    return header + table + bits + mask_rows(rgba, depth)
 
 
 def flattened(rgba, depth):

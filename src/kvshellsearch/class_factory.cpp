@@ -13,12 +13,12 @@ IFACEMETHODIMP ShellSearchFactory::QueryInterface(REFIID riid, void** ppv)
 
 IFACEMETHODIMP_(ULONG) ShellSearchFactory::AddRef()
 {
-    return InterlockedIncrement(&refCount_);
+    return references_.Up();
 }
 
 IFACEMETHODIMP_(ULONG) ShellSearchFactory::Release()
 {
-    LONG count = InterlockedDecrement(&refCount_);
+    ULONG count = references_.Down();
     if (count == 0)
         delete this;
     return count;
@@ -34,19 +34,18 @@ IFACEMETHODIMP ShellSearchFactory::CreateInstance(IUnknown* outer, REFIID riid, 
     return CreateObject<ShellSearchExtension>(riid, ppv);
 }
 
-// A locked server stays loaded (DllCanUnloadNow). An unlock without a lock is ignored, so the
-// count never falls below zero.
+// A locked server stays loaded (DllCanUnloadNow). An unlock without a lock is taken back at
+// once, so the count never stays below zero. (Windows 95 has no InterlockedCompareExchange to
+// refuse it beforehand.)
 IFACEMETHODIMP ShellSearchFactory::LockServer(BOOL lock)
 {
     if (lock) {
-        InterlockedIncrement(&ServerLockCount);
+        CountUp(&ServerLockCount);
         return S_OK;
     }
-    for (;;) {
-        LONG locks = ServerLockCount;
-        if (locks <= 0 || InterlockedCompareExchange(&ServerLockCount, locks - 1, locks) == locks)
-            return S_OK;
-    }
+    if (CountDown(&ServerLockCount) < 0)
+        CountUp(&ServerLockCount);
+    return S_OK;
 }
 
 STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv)

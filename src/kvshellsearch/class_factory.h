@@ -16,5 +16,5 @@ public:
     IFACEMETHODIMP LockServer(BOOL lock) override;
 
 private:
-    LONG refCount_ = 0;
+    ReferenceCount references_;
 };

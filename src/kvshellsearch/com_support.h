@@ -6,6 +6,7 @@
 
 #include <new>
 
+#include "interlocked.h"
 #include "kvshellsearch.h"
 
 // One interface an object hands out, and the pointer it hands out for it.
@@ -36,8 +37,34 @@ inline HRESULT QueryInterfaceFromTable(
 // module is never unloaded under an object, nor kept loaded by one that is gone.
 class LiveObject {
 protected:
-    LiveObject() { InterlockedIncrement(&LiveObjectCount); }
-    ~LiveObject() { InterlockedDecrement(&LiveObjectCount); }
+    LiveObject() { CountUp(&LiveObjectCount); }
+    ~LiveObject() { CountDown(&LiveObjectCount); }
+};
+
+// An object's reference count. Every change is atomic, and whether the object goes depends only
+// on the new count being zero. The count handed back to the caller is read from the field while
+// the caller's own reference still keeps the object alive, never after the change: once the
+// count has gone down, another thread may free the object at any moment. It is exact whenever
+// no other thread changes the count at the same time, which is all COM asks of it.
+class ReferenceCount {
+public:
+    ULONG Up()
+    {
+        LONG before = value_;
+        CountUp(&value_);
+        return static_cast<ULONG>(before + 1);
+    }
+    // 0 exactly when the last reference went: the caller then frees the object.
+    ULONG Down()
+    {
+        LONG before = value_;
+        if (CountDown(&value_) == 0)
+            return 0;
+        return before > 1 ? static_cast<ULONG>(before - 1) : 1;
+    }
+
+private:
+    volatile LONG value_ = 0;
 };
 
 // Makes a T and hands out riid through its own QueryInterface, which takes the first reference.

@@ -18,7 +18,8 @@ const CLSID CLSID_ShellSearch
     = {0x5e3c1a77, 0x0b94, 0x4f2d, {0x9a, 0x61, 0x7c, 0x2e, 0x8d, 0x40, 0xb5, 0x13}};
 
 // Volume and file index: the same for every spelling of one file's path (case, short names,
-// "..", forward slashes, hard links).
+// "..", forward slashes, hard links). Network redirectors and some file systems report an index
+// of zero for every file, which identifies nothing: such a file's identity is unknown.
 static bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION& identity)
 {
     // Asking for no access at all only queries the file; it can never conflict with the loader.
@@ -26,7 +27,8 @@ static bool FileIdentity(const char* path, BY_HANDLE_FILE_INFORMATION& identity)
         FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return false;
-    bool known = GetFileInformationByHandle(file, &identity) != FALSE;
+    bool known = GetFileInformationByHandle(file, &identity) != FALSE
+        && (identity.nFileIndexHigh != 0 || identity.nFileIndexLow != 0);
     CloseHandle(file);
     return known;
 }

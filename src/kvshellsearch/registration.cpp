@@ -57,8 +57,17 @@ HRESULT MakeClassIdText(char* text)
     HRESULT result = StringFromIID(CLSID_ShellSearch, &wide);
     if (FAILED(result))
         return result;
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, TextBufferSize, nullptr, nullptr);
+    int converted
+        = WideCharToMultiByte(CP_ACP, 0, wide, -1, text, TextBufferSize, nullptr, nullptr);
+    DWORD error = GetLastError();
     CoTaskMemFree(wide);
+    // Without the text every class key path would end at "CLSID\": registration would write
+    // into the CLSID key itself, and unregistration would delete it with every class below it
+    // (Windows 95 deletes a key's subkeys too).
+    if (converted <= 1) {
+        text[0] = '\0';
+        return converted == 0 && error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
     return S_OK;
 }
 

@@ -15,12 +15,12 @@ IFACEMETHODIMP ShellSearchExtension::QueryInterface(REFIID riid, void** ppv)
 
 IFACEMETHODIMP_(ULONG) ShellSearchExtension::AddRef()
 {
-    return InterlockedIncrement(&refCount_);
+    return references_.Up();
 }
 
 IFACEMETHODIMP_(ULONG) ShellSearchExtension::Release()
 {
-    LONG count = InterlockedDecrement(&refCount_);
+    ULONG count = references_.Down();
     if (count == 0)
         delete this;
     return count;

@@ -25,5 +25,5 @@ public:
         PCIDLIST_ABSOLUTE folder, IDataObject* dataObject, HKEY progIdKey) override;
 
 private:
-    LONG refCount_ = 0;
+    ReferenceCount references_;
 };

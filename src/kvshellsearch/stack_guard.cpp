@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <stdint.h>
+
 extern "C" {
 // The names are the compiler's. Never 0 once attach has run; the value below only stands until
 // then.
@@ -19,16 +21,57 @@ __attribute__((noreturn)) void __stack_chk_fail()
 }
 }
 
+namespace {
+
+// One step of splitmix64: every bit of the input reaches every bit of the result, so inputs that
+// move together (under Wine the counter and the clock advance in the same units) cannot cancel
+// each other out as they would in a plain XOR.
+__attribute__((no_stack_protector)) uint64_t Mix(uint64_t state, uint64_t input)
+{
+    uint64_t z = state ^ input;
+    z += 0x9e3779b97f4a7c15ULL;
+    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9ULL;
+    z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
+    return z ^ (z >> 31);
+}
+
+// The platform's random bytes (advapi32's RtlGenRandom, exported as SystemFunction036), where
+// the process has advapi32 loaded; the module imports it, so asking loads nothing new.
+__attribute__((no_stack_protector)) uint64_t PlatformRandom()
+{
+    using GenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    auto generate = advapi != nullptr ? reinterpret_cast<GenRandom>(
+                        reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")))
+                                      : nullptr;
+    uint64_t random = 0;
+    if (generate != nullptr && !generate(&random, sizeof random))
+        random = 0;
+    return random;
+}
+
+} // namespace
+
 __attribute__((no_stack_protector)) void InitializeStackGuard()
 {
     LARGE_INTEGER counter = {};
     QueryPerformanceCounter(&counter);
     FILETIME now = {};
     GetSystemTimeAsFileTime(&now);
-    uintptr_t guard = static_cast<uintptr_t>(counter.QuadPart) ^ now.dwLowDateTime
-        ^ (static_cast<uintptr_t>(now.dwHighDateTime) << 16) ^ GetCurrentProcessId()
-        ^ (static_cast<uintptr_t>(GetCurrentThreadId()) << 8)
-        ^ reinterpret_cast<uintptr_t>(&counter);
+    const uint64_t sources[] = {
+        static_cast<uint64_t>(counter.QuadPart),
+        (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime,
+        GetCurrentProcessId(),
+        GetCurrentThreadId(),
+        GetTickCount(),
+        reinterpret_cast<uintptr_t>(&counter), // where the stack lies
+        reinterpret_cast<uintptr_t>(&__stack_chk_guard), // where the module was loaded
+        PlatformRandom(),
+    };
+    uint64_t state = 0;
+    for (uint64_t source : sources)
+        state = Mix(state, source); // cppcheck-suppress useStlAlgorithm
+    auto guard = static_cast<uintptr_t>(state);
     // A zero byte in the lowest position stops string overruns from copying the guard.
     guard &= ~static_cast<uintptr_t>(0xff);
     if (guard == 0)

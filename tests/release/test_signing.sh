@@ -9,7 +9,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-wine_run() { "$(dirname "$0")/../../cmake/wine-run.sh" "$@"; }
+wine_run() { "$(dirname "$0")/../../cmake/wine-run.sh" --heap-check "$@"; }
 
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=kvshellsearch test signer" \
     -keyout "$scratch/key.pem" -out "$scratch/cert.pem" 2>/dev/null || { echo "FAIL: openssl"; exit 1; }
