@@ -42,6 +42,12 @@ else
 fi
 status=$?
 cat "$output"
+# A program that crashed can still exit with 0: Wine's debugger, started for the crash, races
+# its exit code. Wine's own report of the crash is what counts.
+if grep -q '^wine: Unhandled' "$output"; then
+    echo "wine-run.sh: the program crashed (above)"
+    [ $status -ne 0 ] || status=1
+fi
 if [ -n "$heap_check" ] && grep -qE '(err|warn):heap' "$output"; then
     echo "wine-run.sh: Wine's heap checking reported a damaged or misused heap block (above)"
     [ $status -ne 0 ] || status=1

@@ -199,6 +199,8 @@ TEST_F(ComServerTest, ClassObjectErrorsMakeNothing)
     EXPECT_EQ(E_NOINTERFACE, first->CreateInstance(nullptr, IID_IClassFactory, &result));
     EXPECT_EQ(nullptr, result);
     EXPECT_EQ(E_POINTER, first->CreateInstance(nullptr, IID_IUnknown, nullptr));
+    EXPECT_EQ(E_POINTER, first->CreateInstance(&outer, IID_IUnknown, nullptr));
+    EXPECT_EQ(0, outer.calls);
     EXPECT_EQ(E_POINTER, first->QueryInterface(IID_IUnknown, nullptr));
 
     EXPECT_EQ(0u, first->Release());
@@ -356,13 +358,16 @@ TEST_F(ComServerTest, ThreadsCreatingAndReleasingLeaveNothingBehind)
     for (int t = 0; t < Threads; ++t) {
         workers.emplace_back([&, t] {
             for (int i = 0; i < Cycles; ++i) {
-                sharedExtension->AddRef();
-                IUnknown* menu = Query(sharedExtension, IID_IContextMenu);
-                if (menu == nullptr)
-                    ++failures[t];
-                else
-                    menu->Release();
-                sharedExtension->Release();
+                // Back to back, so that the threads' changes of the one count collide often.
+                for (int k = 0; k < 8; ++k) {
+                    sharedExtension->AddRef();
+                    IUnknown* menu = Query(sharedExtension, IID_IContextMenu);
+                    if (menu == nullptr)
+                        ++failures[t];
+                    else
+                        menu->Release();
+                    sharedExtension->Release();
+                }
                 shared->AddRef();
                 IClassFactory* own = nullptr;
                 if (FAILED(module_.GetClassObject(
