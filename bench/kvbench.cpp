@@ -106,12 +106,19 @@ void WaitForPlayers(const std::string& log, size_t expectedLines)
     }
 }
 
+// The module beside the benchmark: each bitness has a file name of its own.
+#ifdef _WIN64
+constexpr char ModuleFileName[] = "kvshellsearch64.dll";
+#else
+constexpr char ModuleFileName[] = "kvshellsearch.dll";
+#endif
+
 } // namespace
 
 int main(int argc, char** argv)
 {
     const int rounds = argc > 1 ? atoi(argv[1]) : 15;
-    const std::string module = Beside("kvshellsearch.dll");
+    const std::string module = Beside(ModuleFileName);
     const std::string floor = Beside("bench_floor.dll");
 
     printf("| measure | A | B | A/B | goal |\n|---|---|---|---|---|\n");
@@ -124,7 +131,7 @@ int main(int argc, char** argv)
         [&] {
             FreeLibrary(LoadLibraryA(floor.c_str()));
         });
-    Row("load + unload", "kvshellsearch.dll", "empty DLL, same imports", load, "<= 1.5x");
+    Row("load + unload", ModuleFileName, "empty DLL, same imports", load, "<= 1.5x");
 
     // The launch: the same command line, started by the module and by the bare calls.
     char temp[MAX_PATH] = {};

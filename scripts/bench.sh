@@ -23,7 +23,7 @@ echo "Footprint (budget for the shipped i686 DLL: 48 KiB in all, 16 KiB without 
 echo
 echo "| DLL | file size | without resources | imports |"
 echo "|---|---|---|---|"
-python3 tools/pe_footprint.py report "$shipped" "$bin/kvshellsearch.dll" |
+python3 tools/pe_footprint.py report "$shipped" "$bin/kvshellsearch64.dll" |
     sed -E 's/^([^:]+): ([0-9]+) bytes, ([0-9]+) without resources, imports (.*)$/| \1 | \2 | \3 | \4 |/'
 echo
 

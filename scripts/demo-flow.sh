@@ -9,11 +9,13 @@ cd "$(dirname "$0")/.."
 bits=$1
 if [ "$bits" = 32 ]; then
     dll=build/i686/src/kvshellsearch/kvshellsearch.dll # the shipped DLL itself
+    name=kvshellsearch.dll
     shellfind=build/i686/tools/shellfind.exe
     player=build/i686-tests/bin/stand_in_player.exe
     runner=(cmake/wine-run.sh --32)
 else
-    dll=build/x86_64/bin/kvshellsearch.dll
+    dll=build/x86_64/bin/kvshellsearch64.dll # its own name beside the player
+    name=kvshellsearch64.dll
     shellfind=build/x86_64/bin/shellfind.exe
     player=build/x86_64/bin/stand_in_player.exe
     runner=(cmake/wine-run.sh)
@@ -39,12 +41,12 @@ find_key='HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\FindExtensions
 say "Installing a stand-in player and the $bits-bit DLL in $player_dir"
 mkdir -p "$unix_player_dir"
 cp "$player" "$unix_player_dir/player.exe"
-cp "$dll" "$unix_player_dir/kvshellsearch.dll"
+cp "$dll" "$unix_player_dir/$name"
 win reg add "$preferences" /ve /d "$player_dir\\player.exe" /f || fail "cannot set MainApp"
 win reg query "$preferences"
 
 say "Registering the DLL with Wine's regsvr32"
-win regsvr32 /s "$player_dir\\kvshellsearch.dll" || fail "regsvr32 reported a failure"
+win regsvr32 /s "$player_dir\\$name" || fail "regsvr32 reported a failure"
 echo "   regsvr32 succeeded"
 
 say "The registry layout it wrote"
@@ -67,7 +69,7 @@ cut -d'|' -f2- "$log" | sed 's/\r$//; s/^/   /'
 grep -q ' /search' "$log" || fail "no /search on the command line"
 
 say "Unregistering"
-win regsvr32 /u /s "$player_dir\\kvshellsearch.dll" || fail "unregistering failed"
+win regsvr32 /u /s "$player_dir\\$name" || fail "unregistering failed"
 echo "   regsvr32 /u succeeded"
 
 say "The keys are gone"

@@ -13,7 +13,7 @@ for preset in i686 x86_64 i686-tests; do
     cmake --preset $preset >/dev/null
     cmake --build --preset $preset -j"$(nproc)" >/dev/null
 done
-file build/i686/src/kvshellsearch/kvshellsearch.dll build/x86_64/bin/kvshellsearch.dll | sed 's/^/   /'
+file build/i686/src/kvshellsearch/kvshellsearch.dll build/x86_64/bin/kvshellsearch64.dll | sed 's/^/   /'
 
 printf '\n== The shipped 32-bit DLL under 32-bit Wine (i386 root: %s)\n' \
     "${KV_WINE32_ROOT:-/var/cache/kvshellsearch/wine32-root}"

@@ -28,11 +28,11 @@ trap 'end_wine_prefix; kill $xvfb 2>/dev/null || true' EXIT
 player_dir="$WINEPREFIX/drive_c/Program Files/Kestrovane"
 mkdir -p "$player_dir"
 cp "$bin/stand_in_player.exe" "$player_dir/player.exe"
-cp "$bin/kvshellsearch.dll" "$player_dir/kvshellsearch.dll"
+cp "$bin/kvshellsearch64.dll" "$player_dir/kvshellsearch64.dll"
 quiet() { "$WINE64" "$@" </dev/null >/dev/null 2>&1; }
 quiet reg add 'HKCR\Software\Tessalquorin\Kestrovane\6.0\Preferences\MainApp' /ve \
     /d 'C:\Program Files\Kestrovane\player.exe' /f
-quiet regsvr32 /s 'C:\Program Files\Kestrovane\kvshellsearch.dll'
+quiet regsvr32 /s 'C:\Program Files\Kestrovane\kvshellsearch64.dll'
 
 "$WINE64" "$bin/shellfind.exe" menu 30 </dev/null >/dev/null 2>&1 &
 menu=$!

@@ -142,7 +142,8 @@ TEST_F(BadInputTest, MainAppOfEveryTypeSizeAndContent)
         if (SUCCEEDED(registered)) {
             std::string path = QueryValue(HKEY_CLASSES_ROOT, ServerKey).Text();
             EXPECT_LE(path.size(), 1023u) << value.label;
-            EXPECT_EQ("kvshellsearch.dll", path.substr(path.size() - 17)) << value.label;
+            EXPECT_EQ(ModuleFile, path.substr(path.size() - (sizeof ModuleFile - 1)))
+                << value.label;
         } else {
             EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE), registered) << value.label;
             EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey)) << value.label;

@@ -312,7 +312,7 @@ TEST_F(ComServerTest, MenuMethodsAddNothingAndAnyVerbLaunches)
 
 TEST_F(ComServerTest, CoCreateInstanceThroughTheRegisteredClass)
 {
-    SetDefaultText(HKEY_CLASSES_ROOT, ServerKey, BinPath("kvshellsearch.dll"));
+    SetDefaultText(HKEY_CLASSES_ROOT, ServerKey, BinPath(ModuleFile));
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, ServerKey, 0, KEY_SET_VALUE, &key));
     RegSetValueExA(

@@ -1,8 +1,8 @@
 // The Windows Installer packages under Wine's msiexec: installed beside the player found through
 // its MainApp preference, they write exactly what self-registration writes, repair puts back a
-// deleted key, and uninstall removes the file and every key while the player stays. The 64-bit
-// suite installs the x64 package and the x86 one (whose keys land in the 32-bit view); the
-// 32-bit suite installs the x86 package under 32-bit Wine.
+// deleted key, and uninstall removes the files and every key while the player stays. The 64-bit
+// suite installs the x64 and x86 packages (the x86 one's keys land in the 32-bit view), also side
+// by side; the 32-bit suite installs the x86 packages under 32-bit Wine.
 #include <windows.h>
 
 #include <string>
@@ -13,24 +13,49 @@
 namespace {
 
 constexpr char PlayerDirectory[] = "C:\\Program Files\\Kestrovane Package";
+constexpr char DefaultDirectory[] = "C:\\Kestrovane";
+constexpr char RememberedKey[] = "SOFTWARE\\Tessalquorin\\Kestrovane Search Shell Extension";
 
 struct Package {
     const char* file; // beside the test program
     REGSAM view; // the registry view its keys land in
     bool selfRegistrationHere; // whether this suite's regsvr32 can register the same DLL
     const char* dll; // the DLL the package carries, beside the test program
+    const char* installedName; // its name beside the player
+    const char* satellite; // the German packages: the satellite's name beside the player
 };
 
 #ifdef _WIN64
-const Package Packages[] = {
-    {"kvshellsearch-x64.msi", KEY_WOW64_64KEY, true, "kvshellsearch.dll"},
-    {"kvshellsearch-x86.msi", KEY_WOW64_32KEY, false, "shipped\\kvshellsearch.dll"},
+const Package X64 = {"kvshellsearch-x64.msi", KEY_WOW64_64KEY, true, "kvshellsearch64.dll",
+    "kvshellsearch64.dll", nullptr};
+const Package X86 = {"kvshellsearch-x86.msi", KEY_WOW64_32KEY, false, "shipped\\kvshellsearch.dll",
+    "kvshellsearch.dll", nullptr};
+const Package Packages[] = {X64, X86};
+const Package GermanPackages[] = {
+    {"kvshellsearch-de-x64.msi", KEY_WOW64_64KEY, true, "kvshellsearch64.dll",
+        "kvshellsearch64.dll", "kvshellsearch64-de.dll"},
+    {"kvshellsearch-de-x86.msi", KEY_WOW64_32KEY, false, "shipped\\kvshellsearch.dll",
+        "kvshellsearch.dll", "kvshellsearch-de.dll"},
 };
 #else
 const Package Packages[] = {
-    {"kvshellsearch-x86.msi", 0, true, "kvshellsearch.dll"},
+    {"kvshellsearch-x86.msi", 0, true, "kvshellsearch.dll", "kvshellsearch.dll", nullptr},
+};
+const Package GermanPackages[] = {
+    {"kvshellsearch-de-x86.msi", 0, true, "kvshellsearch.dll", "kvshellsearch.dll",
+        "kvshellsearch-de.dll"},
 };
 #endif
+
+std::string Beside(const std::string& directory, const char* name)
+{
+    return directory + "\\" + name;
+}
+
+std::string Quoted(const std::string& text)
+{
+    return "\"" + text + "\"";
+}
 
 RegistryExport RegisteredState(REGSAM view)
 {
@@ -40,10 +65,9 @@ RegistryExport RegisteredState(REGSAM view)
     return state;
 }
 
-// What self-registration writes for a player in PlayerDirectory, on Wine's default version.
-RegistryExport ExpectedState()
+// What self-registration writes for a module at this path, on Wine's default version.
+RegistryExport ExpectedState(const std::string& module)
 {
-    const std::string module = std::string(PlayerDirectory) + "\\kvshellsearch.dll";
     auto text = [](const std::string& value) {
         return "1:" + value + std::string(1, '\0');
     };
@@ -68,24 +92,50 @@ bool FileExists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-class InstallerTest : public RegistryTest { };
+// A copy of the module beside the player, registered by this suite's regsvr32, as the package's
+// keys were: what the two write must be the same.
+RegistryExport SelfRegistered(const Package& package, const std::string& installed)
+{
+    EXPECT_TRUE(CopyFileA(BinPath(package.dll).c_str(), installed.c_str(), FALSE));
+    const std::string regsvr = Quoted(SystemProgram("regsvr32.exe")) + " /s ";
+    EXPECT_EQ(0, RunProgram(regsvr + Quoted(installed))) << package.file;
+    RegistryExport state = RegisteredState(package.view);
+    EXPECT_EQ(0, RunProgram(regsvr + "/u " + Quoted(installed))) << package.file;
+    DeleteFileA(installed.c_str());
+    return state;
+}
+
+class InstallerTest : public RegistryTest {
+protected:
+    void SetUp() override
+    {
+        RegistryTest::SetUp();
+        InstallPlayer(player_);
+        SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, Quoted(player_));
+    }
+    // A test that failed half-way must not leave a product installed for the next one.
+    void TearDown() override
+    {
+        for (const auto* table : {&Packages, &GermanPackages})
+            for (const Package& package : *table)
+                Msiexec("/x " + Quoted(BinPath(package.file)));
+        RegistryTest::TearDown();
+    }
+    const std::string player_ = Beside(PlayerDirectory, "player.exe");
+};
 
 } // namespace
 
 TEST_F(InstallerTest, InstallRepairUninstallMatchSelfRegistration)
 {
-    const std::string player = std::string(PlayerDirectory) + "\\player.exe";
-    const std::string installed = std::string(PlayerDirectory) + "\\kvshellsearch.dll";
-    InstallPlayer(player);
     for (const Package& package : Packages) {
-        const std::string msi = "\"" + BinPath(package.file) + "\"";
-        ResetRegistry();
-        SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "\"" + player + "\"");
+        const std::string msi = Quoted(BinPath(package.file));
+        const std::string installed = Beside(PlayerDirectory, package.installedName);
 
         ASSERT_EQ(0, Msiexec("/i " + msi)) << package.file;
         EXPECT_TRUE(FileExists(installed)) << package.file << ": not installed beside the player";
         const RegistryExport afterInstall = RegisteredState(package.view);
-        EXPECT_EQ(ExpectedState(), afterInstall) << package.file;
+        EXPECT_EQ(ExpectedState(installed), afterInstall) << package.file;
 
         // Repair: Wine's msiexec refuses /f (exit 69); the same repair through its properties.
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, IconKey, package.view, 0);
@@ -97,41 +147,188 @@ TEST_F(InstallerTest, InstallRepairUninstallMatchSelfRegistration)
         EXPECT_EQ(0, Msiexec("/x " + msi)) << package.file;
         EXPECT_FALSE(FileExists(installed)) << package.file;
         EXPECT_TRUE(RegisteredState(package.view).empty()) << package.file << ": keys left";
-        EXPECT_TRUE(FileExists(player)) << package.file << ": the player went too";
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, RememberedKey, package.view)) << package.file;
+        EXPECT_TRUE(FileExists(player_)) << package.file << ": the player went too";
         EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, MainAppKey))
             << package.file << ": preference gone";
 
         if (package.selfRegistrationHere) {
-            ASSERT_TRUE(CopyFileA(BinPath(package.dll).c_str(), installed.c_str(), FALSE));
-            const std::string regsvr = "\"" + SystemProgram("regsvr32.exe") + "\" /s ";
-            ASSERT_EQ(0, RunProgram(regsvr + "\"" + installed + "\""));
-            EXPECT_EQ(afterInstall, RegisteredState(package.view))
+            EXPECT_EQ(afterInstall, SelfRegistered(package, installed))
                 << package.file << ": the package and regsvr32 write different keys";
-            EXPECT_EQ(0, RunProgram(regsvr + "/u \"" + installed + "\""));
-            DeleteFileA(installed.c_str());
         }
+    }
+}
+
+// A double-click install runs the user interface sequence first, which resolves INSTALLDIR
+// before the execute sequence does; and a repair or uninstall after the preference has gone
+// must still find the module where it was installed.
+TEST_F(InstallerTest, EveryInterfaceLevelInstallsBesideThePlayerAndRepairFindsIt)
+{
+    for (const Package& package : Packages) {
+        const std::string msi = Quoted(BinPath(package.file));
+        const std::string installed = Beside(PlayerDirectory, package.installedName);
+        SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, Quoted(player_));
+
+        ASSERT_EQ(0, Msiexec("/i " + msi, "/qr")) << package.file;
+        EXPECT_TRUE(FileExists(installed)) << package.file << ": reduced interface";
+        EXPECT_FALSE(FileExists(Beside(DefaultDirectory, package.installedName))) << package.file;
+
+        DeleteTree(HKEY_CLASSES_ROOT, MainAppKey);
+        ASSERT_TRUE(DeleteFileA(installed.c_str())) << package.file;
+        EXPECT_EQ(0, Msiexec("/i " + msi + " REINSTALL=ALL REINSTALLMODE=amus")) << package.file;
+        EXPECT_TRUE(FileExists(installed)) << package.file << ": repair without the preference";
+        EXPECT_FALSE(FileExists(Beside(DefaultDirectory, package.installedName))) << package.file;
+        EXPECT_EQ(ExpectedState(installed), RegisteredState(package.view)) << package.file;
+
+        EXPECT_EQ(0, Msiexec("/x " + msi)) << package.file;
+        EXPECT_FALSE(FileExists(installed)) << package.file << ": uninstall left the module";
+        EXPECT_TRUE(RegisteredState(package.view).empty()) << package.file;
     }
 }
 
 TEST_F(InstallerTest, WithoutAPlayerTheInstallStopsUnlessInstallDirIsGiven)
 {
     const std::string elsewhere = "C:\\Vendor\\Kestrovane";
+    const struct {
+        const char* label;
+        bool set;
+        std::string mainApp;
+    } missing[] = {
+        {"no preference", false, ""},
+        {"a folder that does not exist", true, "C:\\nowhere\\player.exe"},
+        {"a missing file in an existing folder", true, Beside(PlayerDirectory, "gone.exe")},
+    };
     for (const Package& package : Packages) {
-        const std::string msi = "\"" + BinPath(package.file) + "\"";
-        ResetRegistry();
-        EXPECT_NE(0, Msiexec("/i " + msi)) << package.file << ": installed without a player";
-        EXPECT_TRUE(RegisteredState(package.view).empty()) << package.file;
+        const std::string msi = Quoted(BinPath(package.file));
+        for (const auto& c : missing) {
+            DeleteTree(HKEY_CLASSES_ROOT, MainAppKey);
+            if (c.set)
+                SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, c.mainApp);
+            EXPECT_NE(0, Msiexec("/i " + msi)) << package.file << ", " << c.label;
+            EXPECT_TRUE(RegisteredState(package.view).empty()) << package.file << ", " << c.label;
+            EXPECT_FALSE(FileExists(Beside(PlayerDirectory, package.installedName)))
+                << package.file << ", " << c.label;
+        }
 
-        SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\nowhere\\player.exe");
-        EXPECT_NE(0, Msiexec("/i " + msi)) << package.file << ": a player that does not exist";
-
-        ASSERT_EQ(0, Msiexec("/i " + msi + " INSTALLDIR=\"" + elsewhere + "\"")) << package.file;
-        EXPECT_TRUE(FileExists(elsewhere + "\\kvshellsearch.dll")) << package.file;
-        EXPECT_EQ(elsewhere + "\\kvshellsearch.dll",
-            RegisteredState(package.view)[std::string(ClassKey) + "\\InProcServer32[]"].substr(
-                2, elsewhere.size() + 18))
-            << package.file;
+        ASSERT_EQ(0, Msiexec("/i " + msi + " INSTALLDIR=" + Quoted(elsewhere))) << package.file;
+        const std::string installed = Beside(elsewhere, package.installedName);
+        EXPECT_TRUE(FileExists(installed)) << package.file;
+        EXPECT_EQ(ExpectedState(installed), RegisteredState(package.view)) << package.file;
         EXPECT_EQ(0, Msiexec("/x " + msi)) << package.file;
         EXPECT_TRUE(RegisteredState(package.view).empty()) << package.file;
     }
+}
+
+// The German package writes the keys that regsvr32 writes when the satellite preference names
+// the satellite it installs, and a repair keeps them German. The preference stays the player's.
+TEST_F(InstallerTest, GermanPackageWritesWhatTheSatelliteGivesRegsvr)
+{
+    for (const Package& package : GermanPackages) {
+        const std::string msi = Quoted(BinPath(package.file));
+        const std::string installed = Beside(PlayerDirectory, package.installedName);
+        const std::string satellite = Beside(PlayerDirectory, package.satellite);
+
+        ASSERT_EQ(0, Msiexec("/i " + msi)) << package.file;
+        EXPECT_TRUE(FileExists(installed) && FileExists(satellite)) << package.file;
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, SatelliteKey)) << "the preference is not ours";
+        const RegistryExport afterInstall = RegisteredState(package.view);
+        RegistryExport german = ExpectedState(installed);
+        german[std::string(MenuKey) + "[]"]
+            = "1:F\xfcr Internet-&Audio/Video..." + std::string(1, '\0');
+        EXPECT_EQ(german, afterInstall) << package.file;
+
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, IconKey, package.view, 0);
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, MenuKey, package.view, 0);
+        EXPECT_EQ(0, Msiexec("/i " + msi + " REINSTALL=ALL REINSTALLMODE=amus")) << package.file;
+        EXPECT_EQ(afterInstall, RegisteredState(package.view)) << package.file << " after repair";
+
+        if (package.selfRegistrationHere) {
+            const std::string copy = satellite + ".copy";
+            ASSERT_TRUE(CopyFileA(satellite.c_str(), copy.c_str(), FALSE));
+            EXPECT_EQ(0, Msiexec("/x " + msi)) << package.file;
+            ASSERT_TRUE(MoveFileA(copy.c_str(), satellite.c_str()));
+            SetDefaultText(HKEY_CLASSES_ROOT, SatelliteKey, satellite);
+            EXPECT_EQ(afterInstall, SelfRegistered(package, installed))
+                << package.file << ": the package and regsvr32 write different keys";
+            DeleteTree(HKEY_CLASSES_ROOT, SatelliteKey);
+            DeleteFileA(satellite.c_str());
+        } else {
+            EXPECT_EQ(0, Msiexec("/x " + msi)) << package.file;
+        }
+        EXPECT_FALSE(FileExists(satellite)) << package.file;
+        EXPECT_TRUE(RegisteredState(package.view).empty()) << package.file;
+    }
+}
+
+#ifdef _WIN64
+namespace {
+// The machine a PE file is built for (IMAGE_FILE_MACHINE_I386 or _AMD64), 0 if it is none.
+WORD Machine(const std::string& path)
+{
+    HANDLE file = CreateFileA(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    std::vector<BYTE> head(4096);
+    DWORD read = 0;
+    ReadFile(file, head.data(), static_cast<DWORD>(head.size()), &read, nullptr);
+    CloseHandle(file);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(head.data());
+    if (read < sizeof *dos || dos->e_magic != IMAGE_DOS_SIGNATURE || dos->e_lfanew + 6 > LONG(read))
+        return 0;
+    return *reinterpret_cast<const WORD*>(head.data() + dos->e_lfanew + 4);
+}
+
+// The 64-bit entry as a 64-bit shell meets it: listed, and its class loading through COM. In a
+// process of its own, so that no module stays loaded in this one after the test.
+int ListEntries()
+{
+    return RunProgram(Quoted(BinPath("shellfind.exe")) + " list");
+}
+} // namespace
+
+#endif
+
+// On a 64-bit system each bitness has its own DLL beside the player and its own registration
+// in its own registry view; removing either package leaves the other working.
+TEST_F(InstallerTest, BothBitnessesSideBySide)
+{
+#ifndef _WIN64
+    GTEST_SKIP() << "two registry views and both packages: a 64-bit system's";
+#else
+    const std::string dll64 = Beside(PlayerDirectory, X64.installedName);
+    const std::string dll32 = Beside(PlayerDirectory, X86.installedName);
+    auto expectBitness
+        = [&](const Package& package, const std::string& dll, WORD machine, const char* step) {
+              EXPECT_EQ(ExpectedState(dll), RegisteredState(package.view)) << step;
+              EXPECT_EQ(machine, Machine(dll)) << step << ": " << dll;
+          };
+    for (const Package* removedFirst : {&X64, &X86}) {
+        const Package& stays = removedFirst == &X64 ? X86 : X64;
+        ASSERT_EQ(0, Msiexec("/i " + Quoted(BinPath(X86.file))));
+        ASSERT_EQ(0, Msiexec("/i " + Quoted(BinPath(X64.file))));
+        expectBitness(X64, dll64, IMAGE_FILE_MACHINE_AMD64, "both installed");
+        expectBitness(X86, dll32, IMAGE_FILE_MACHINE_I386, "both installed");
+        EXPECT_EQ(0, ListEntries()) << "both installed";
+
+        ASSERT_EQ(0, Msiexec("/x " + Quoted(BinPath(removedFirst->file))));
+        EXPECT_TRUE(RegisteredState(removedFirst->view).empty()) << removedFirst->file;
+        if (&stays == &X64) {
+            expectBitness(X64, dll64, IMAGE_FILE_MACHINE_AMD64, "x86 package removed");
+            EXPECT_EQ(0, ListEntries()) << "x86 package removed";
+        } else {
+            expectBitness(X86, dll32, IMAGE_FILE_MACHINE_I386, "x64 package removed");
+        }
+        ASSERT_EQ(0, Msiexec("/x " + Quoted(BinPath(stays.file))));
+    }
+
+    // Self-registration side by side: this suite's regsvr32 is the 64-bit one (Wine here has no
+    // 32-bit half), so the x86 package stands for the 32-bit registration.
+    ASSERT_EQ(0, Msiexec("/i " + Quoted(BinPath(X86.file))));
+    const RegistryExport registered32 = RegisteredState(X86.view);
+    EXPECT_EQ(ExpectedState(dll64), SelfRegistered(X64, dll64));
+    EXPECT_EQ(registered32, RegisteredState(X86.view)) << "regsvr32 touched the 32-bit view";
+    EXPECT_EQ(IMAGE_FILE_MACHINE_I386, Machine(dll32));
+    ASSERT_EQ(0, Msiexec("/x " + Quoted(BinPath(X86.file))));
+#endif
 }

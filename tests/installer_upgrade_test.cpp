@@ -1,8 +1,10 @@
-// The 64-bit suite only, which builds the x64 package at the next version too: installing a
-// newer version over an older one leaves one product and one entry.
+// The 64-bit suite only, which builds the x64 package at the next version too, around a DLL whose
+// version resource says so: installing a newer version over an older one leaves one product and
+// one entry, and the newer DLL in place (versioned files win).
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -28,6 +30,21 @@ int InstalledProducts()
     RegCloseKey(key);
     return count;
 }
+
+std::string FileVersion(const std::string& path)
+{
+    DWORD ignored = 0;
+    std::vector<BYTE> info(GetFileVersionInfoSizeA(path.c_str(), &ignored));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT size = 0;
+    if (info.empty() || !GetFileVersionInfoA(path.c_str(), 0, DWORD(info.size()), info.data())
+        || !VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &size))
+        return "(none)";
+    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "."
+        + std::to_string(LOWORD(fixed->dwFileVersionMS)) + "."
+        + std::to_string(HIWORD(fixed->dwFileVersionLS)) + "."
+        + std::to_string(LOWORD(fixed->dwFileVersionLS));
+}
 } // namespace
 
 TEST_F(RegistryTest, NewerPackageReplacesTheOlderOne)
@@ -36,13 +53,16 @@ TEST_F(RegistryTest, NewerPackageReplacesTheOlderOne)
     InstallPlayer(player);
     SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, player);
 
+    const std::string installed
+        = std::string("C:\\Program Files\\Kestrovane Upgrade\\") + ModuleFile;
     ASSERT_EQ(0, Msiexec("/i \"" + BinPath("kvshellsearch-x64.msi") + "\""));
     ASSERT_EQ(1, InstalledProducts());
+    ASSERT_EQ(KV_FILE_VERSION, FileVersion(installed));
     ASSERT_EQ(0, Msiexec("/i \"" + BinPath("kvshellsearch-next-x64.msi") + "\""));
 
     EXPECT_EQ(1, InstalledProducts());
-    EXPECT_EQ("C:\\Program Files\\Kestrovane Upgrade\\kvshellsearch.dll",
-        QueryValue(HKEY_CLASSES_ROOT, ServerKey).Text());
+    EXPECT_EQ(KV_NEXT_FILE_VERSION, FileVersion(installed)) << "the older DLL was left in place";
+    EXPECT_EQ(installed, QueryValue(HKEY_CLASSES_ROOT, ServerKey).Text());
     EXPECT_EQ("For Internet &Audio/Video...", QueryValue(HKEY_LOCAL_MACHINE, MenuKey).Text());
 
     EXPECT_EQ(0, Msiexec("/x \"" + BinPath("kvshellsearch-next-x64.msi") + "\""));

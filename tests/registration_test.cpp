@@ -60,7 +60,7 @@ TEST_F(RegistrationTest, WritesTheLayoutValueByValue)
 {
     SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\Apps\\Kestrovane\\player.exe");
     ASSERT_EQ(S_OK, module_.RegisterServer());
-    const std::string modulePath = "C:\\Apps\\Kestrovane\\kvshellsearch.dll";
+    const std::string modulePath = std::string("C:\\Apps\\Kestrovane\\") + ModuleFile;
     ExpectLayout({
         {HKEY_CLASSES_ROOT, ClassKey, "", "Orbelquest"},
         {HKEY_CLASSES_ROOT, ServerKey, "", modulePath},
@@ -74,7 +74,9 @@ TEST_F(RegistrationTest, WritesTheLayoutValueByValue)
 
 TEST_F(RegistrationTest, RegisteredModulePathSitsBesideThePlayer)
 {
-    const std::string dir1006 = "C:\\" + std::string(1002, 'd') + "\\"; // 1006 characters kept
+    // The longest kept part: the module path, with our file name, fills 1023 characters.
+    const size_t longest = 1023 - (sizeof ModuleFile - 1);
+    const std::string dirLongest = "C:\\" + std::string(longest - 4, 'd') + "\\";
     const struct {
         const char* label;
         bool setMainApp;
@@ -82,16 +84,16 @@ TEST_F(RegistrationTest, RegisteredModulePathSitsBesideThePlayer)
         HRESULT result;
         std::string modulePath;
     } cases[] = {
-        {"no MainApp", false, "", S_OK, "kvshellsearch.dll"},
+        {"no MainApp", false, "", S_OK, ModuleFile},
         // No directory named: the bare file name, never "player.exekvshellsearch.dll".
-        {"no backslash", true, "player.exe", S_OK, "kvshellsearch.dll"},
-        {"quoted, no backslash", true, "\"player.exe\"", S_OK, "kvshellsearch.dll"},
-        {"forward slashes only", true, "C:/Apps/player.exe", S_OK, "kvshellsearch.dll"},
-        {"plain", true, "C:\\Apps\\player.exe", S_OK, "C:\\Apps\\kvshellsearch.dll"},
+        {"no backslash", true, "player.exe", S_OK, ModuleFile},
+        {"quoted, no backslash", true, "\"player.exe\"", S_OK, ModuleFile},
+        {"forward slashes only", true, "C:/Apps/player.exe", S_OK, ModuleFile},
+        {"plain", true, "C:\\Apps\\player.exe", S_OK, std::string("C:\\Apps\\") + ModuleFile},
         {"quoted", true, "\"C:\\Program Files\\K\\player.exe\"", S_OK,
-            "C:\\Program Files\\K\\kvshellsearch.dll"},
-        {"1006 characters kept", true, dir1006 + "p.exe", S_OK, dir1006 + "kvshellsearch.dll"},
-        {"1007 characters kept", true, "C" + dir1006 + "p.exe", PathTooLong, ""},
+            std::string("C:\\Program Files\\K\\") + ModuleFile},
+        {"longest part kept", true, dirLongest + "p.exe", S_OK, dirLongest + ModuleFile},
+        {"one character more", true, "C" + dirLongest + "p.exe", PathTooLong, ""},
     };
     for (const auto& c : cases) {
         ResetRegistry();
@@ -323,7 +325,7 @@ TEST_F(RegistrationTest, RegsvrReportsARealRegistryFailure)
             KEY_ALL_ACCESS, nullptr, &key, nullptr));
     RegCloseKey(key);
     int exitCode = RunProgram(
-        "\"" + SystemProgram("regsvr32.exe") + "\" /s \"" + BinPath("kvshellsearch.dll") + "\"");
+        "\"" + SystemProgram("regsvr32.exe") + "\" /s \"" + BinPath(ModuleFile) + "\"");
     EXPECT_EQ(5, exitCode) << "regsvr32's code for a failed DllRegisterServer";
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_CHILD_MUST_BE_VOLATILE), module_.RegisterServer());
 }

@@ -21,7 +21,7 @@ void SetSatellite(const std::string& path)
 }
 
 // The class's display name as registration writes it: the texts' source made visible.
-std::string RegisteredDisplayName(const std::string& modulePath = BinPath("kvshellsearch.dll"))
+std::string RegisteredDisplayName(const std::string& modulePath = BinPath(ModuleFile))
 {
     LoadedModule module(modulePath);
     if (module.RegisterServer == nullptr || FAILED(module.RegisterServer()))
@@ -94,7 +94,7 @@ class SatelliteTest : public RegistryTest { };
 // ours: a real translation is loaded, and our own path is still known by its name alone.
 TEST_F(SatelliteTest, UnknownFileIdentityNeverHidesATranslation)
 {
-    std::string ownUpper = BinPath("kvshellsearch.dll");
+    std::string ownUpper = BinPath(ModuleFile);
     CharUpperA(&ownUpper[0]);
     const struct {
         const char* label;
@@ -183,7 +183,7 @@ TEST_F(SatelliteTest, UnusableSatelliteValuesFallBackToOwnTexts)
 
 TEST_F(SatelliteTest, DetachReleasesALoadedSatelliteExactlyOnce)
 {
-    const std::string modulePath = BinPath("kvshellsearch.dll");
+    const std::string modulePath = BinPath(ModuleFile);
     EXPECT_TRUE(FreedAtDetach(modulePath).empty()) << "own resources: nothing to release";
 
     SetSatellite(BinPath("test_satellite.dll"));
@@ -197,7 +197,7 @@ TEST_F(SatelliteTest, DetachReleasesALoadedSatelliteExactlyOnce)
 // took would keep the module loaded.
 TEST_F(SatelliteTest, OwnModuleAsSatelliteInAnySpellingLoadsNothing)
 {
-    const std::string modulePath = BinPath("kvshellsearch.dll");
+    const std::string modulePath = BinPath(ModuleFile);
     std::string upper = modulePath;
     CharUpperA(&upper[0]);
     std::string slashes = modulePath;
@@ -240,7 +240,7 @@ TEST_F(SatelliteTest, OwnModuleAsSatelliteInAnySpellingLoadsNothing)
 // this process, and its detach never gives back a reference to itself.
 TEST_F(SatelliteTest, OwnHandleFromTheLoaderIsKeptNeverFreed)
 {
-    const std::string modulePath = BinPath("kvshellsearch.dll");
+    const std::string modulePath = BinPath(ModuleFile);
     const std::string otherDrive = MakeScratchDirectory() + "\\linked.dll";
     ASSERT_TRUE(CreateHardLinkA(otherDrive.c_str(), modulePath.c_str(), nullptr));
     SetSatellite(otherDrive);
@@ -281,7 +281,7 @@ TEST_F(SatelliteTest, ProcessEndReleasesNothingUnloadReleasesTheSatellite)
         const std::string log = scratch + "\\" + c.mode + ".log";
         EXPECT_EQ(0,
             RunProgram("\"" + BinPath("process_host.exe") + "\" " + c.mode + " \""
-                + BinPath("kvshellsearch.dll") + "\" \"" + log + "\""))
+                + BinPath(ModuleFile) + "\" \"" + log + "\""))
             << c.mode;
         EXPECT_EQ(c.released, LogLines(log).size()) << c.mode << ": FreeLibrary calls at detach";
     }

@@ -10,7 +10,7 @@
 
 namespace {
 
-const char* const Builds[] = {"shipped\\kvshellsearch.dll", "kvshellsearch.dll"};
+const char* const Builds[] = {"shipped\\kvshellsearch.dll", ModuleFile};
 const WORD EnglishUs = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
 
 #pragma pack(push, 2)
@@ -136,7 +136,7 @@ TEST(BuiltResources, StringsIconGroupAndVersion)
             const char* value;
         } fields[] = {
             {"FileDescription", "Kestrovane Search Shell Extension"},
-            {"OriginalFilename", "kvshellsearch.dll"},
+            {"OriginalFilename", build == Builds[0] ? "kvshellsearch.dll" : ModuleFile},
             {"ProductName", "Kestrovane"},
         };
         for (const auto& f : fields) {

@@ -48,9 +48,9 @@ TEST_F(VersionFlowTest, RegisterListInvokeUnregisterOnEveryTargetedVersion)
 {
     // The player path is quoted, as the launch accepts: the registered path must still load.
     const std::string directory = "C:\\Program Files\\Kestrovane Flow";
-    const std::string module = directory + "\\kvshellsearch.dll";
+    const std::string module = directory + "\\" + ModuleFile;
     InstallPlayer(directory + "\\player.exe");
-    ASSERT_TRUE(CopyFileA(BinPath("kvshellsearch.dll").c_str(), module.c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(BinPath(ModuleFile).c_str(), module.c_str(), FALSE));
     SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "\"" + directory + "\\player.exe\"");
 
     const struct {
@@ -92,18 +92,21 @@ TEST_F(VersionFlowTest, RegisterListInvokeUnregisterOnEveryTargetedVersion)
 
 // The installer package chooses the menu text by the same rule as self-registration: under each
 // version profile it writes what regsvr32 writes there.
+// The x64 package installs only on x64 Windows (XP x64 and later); the x86 one on every release
+// from Windows 95.
 TEST_F(VersionFlowTest, PackageWritesTheMenuTextRegsvrWritesOnEveryTargetedVersion)
 {
 #ifdef _WIN64
     const char* const package = "kvshellsearch-x64.msi";
+    const char* const versions[] = {"winxp64", "win2003", "vista", "win7"};
 #else
     const char* const package = "kvshellsearch-x86.msi";
+    const char* const versions[] = {"win95", "win98", "winme", "nt40", "win2k", "winxp"};
 #endif
     const std::string directory = "C:\\Program Files\\Kestrovane Versions";
-    const std::string module = directory + "\\kvshellsearch.dll";
+    const std::string module = directory + "\\" + ModuleFile;
     InstallPlayer(directory + "\\player.exe");
     const std::string regsvr = "\"" + SystemProgram("regsvr32.exe") + "\" /s ";
-    const char* const versions[] = {"win95", "win98", "winme", "nt40", "win2k", "winxp"};
     for (const char* version : versions) {
         SetWineVersion("msiexec.exe", version);
         SetWineVersion("regsvr32.exe", version);
@@ -114,10 +117,31 @@ TEST_F(VersionFlowTest, PackageWritesTheMenuTextRegsvrWritesOnEveryTargetedVersi
         const RegistryValue fromPackage = QueryValue(HKEY_LOCAL_MACHINE, MenuKey);
         EXPECT_EQ(0, Msiexec("/x \"" + BinPath(package) + "\"")) << version;
 
-        ASSERT_TRUE(CopyFileA(BinPath("kvshellsearch.dll").c_str(), module.c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA(BinPath(ModuleFile).c_str(), module.c_str(), FALSE));
         ASSERT_EQ(0, RunProgram(regsvr + "\"" + module + "\"")) << version;
         EXPECT_EQ(QueryValue(HKEY_LOCAL_MACHINE, MenuKey).data, fromPackage.data) << version;
         EXPECT_EQ(0, RunProgram(regsvr + "/u \"" + module + "\"")) << version;
         DeleteFileA(module.c_str());
     }
+}
+
+// The system is upgraded under the installed package (NT 4.0 to Windows 2000), then the package
+// repaired: the menu text follows the system, as registering again would.
+TEST_F(VersionFlowTest, RepairAfterASystemUpgradeWritesTheNewSystemsMenuText)
+{
+#ifdef _WIN64
+    GTEST_SKIP() << "every system the x64 package installs on gets the newer text";
+#else
+    const std::string msi = "\"" + BinPath("kvshellsearch-x86.msi") + "\"";
+    const std::string directory = "C:\\Program Files\\Kestrovane Versions";
+    InstallPlayer(directory + "\\player.exe");
+    SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, directory + "\\player.exe");
+    SetWineVersion("msiexec.exe", "nt40");
+    ASSERT_EQ(0, Msiexec("/i " + msi));
+    EXPECT_EQ(OlderMenuText, QueryValue(HKEY_LOCAL_MACHINE, MenuKey).Text());
+    SetWineVersion("msiexec.exe", "win2k");
+    EXPECT_EQ(0, Msiexec("/i " + msi + " REINSTALL=ALL REINSTALLMODE=amus"));
+    EXPECT_EQ(NewerMenuText, QueryValue(HKEY_LOCAL_MACHINE, MenuKey).Text());
+    EXPECT_EQ(0, Msiexec("/x " + msi));
+#endif
 }

@@ -1,27 +1,29 @@
 #!/bin/sh
 # Adds to a package built by wixl from installer/kvshellsearch.wxs what wixl cannot express:
+#  - the Signature row that makes the MainApp search a file search: a preference naming a file
+#    that does not exist finds nothing (without the row it finds the file's directory);
 #  - PLAYERDIR, the directory of the player's executable: a directory search whose parent is
-#    the MainApp file search (Windows Installer takes the directory of a parent that is a file);
-#  - the conditions of the two menu-text components, the module's own rule: the newer text on
-#    NT 5.0 and later and on Windows Me (Version9X 490), the older one on 95, 98 and NT 4.0.
-#  - a package code (the summary's revision number) that follows from the package's DLL,
-#    version and bitness instead of a random one, so that the same sources give the same bytes.
+#    that file search (Windows Installer takes the directory of a parent that is a file);
+#  - the module's File row as a versioned file, with the version and language of the DLL's own
+#    version resource, and no file hash (which is for unversioned files only), so that an
+#    upgrade replaces an older DLL by the rule that versioned files win;
+#  - the summary's language, and a package code that follows from the finished package.
 # Run it with the clock fixed (faketime) to keep the summary's times fixed too.
-# Usage: finish_msi.sh PACKAGE.msi DLL VERSION ARCH
+# Usage: finish_msi.sh PACKAGE.msi DLL ARCH LANGUAGE PLAYER_FILE_NAME
 set -eu
 msi=$1
 dll=$2
-version=$3
-arch=$4
-newer='VersionNT >= 500 OR (Version9X > 410 AND Version9X < 500)'
+arch=$3
+language=$4
+player=$5
+tools=$(dirname "$0")
+msibuild "$msi" -q "INSERT INTO \`Signature\` (\`Signature\`, \`FileName\`) VALUES ('MainAppFile', '$player')"
 msibuild "$msi" -q 'CREATE TABLE `DrLocator` (`Signature_` CHAR(72) NOT NULL, `Parent` CHAR(72), `Path` CHAR(255), `Depth` SHORT PRIMARY KEY `Signature_`, `Parent`, `Path`)'
 msibuild "$msi" -q "INSERT INTO \`DrLocator\` (\`Signature_\`, \`Parent\`, \`Path\`, \`Depth\`) VALUES ('PlayerDir', 'MainAppFile', '', 0)"
 msibuild "$msi" -q "INSERT INTO \`AppSearch\` (\`Property\`, \`Signature_\`) VALUES ('PLAYERDIR', 'PlayerDir')"
-msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = '$newer' WHERE \`Component\` = 'MenuTextNewerShell'"
-msibuild "$msi" -q "UPDATE \`Component\` SET \`Condition\` = 'NOT ($newer)' WHERE \`Component\` = 'MenuTextOlderShell'"
-package_code=$(python3 -c '
-import hashlib, sys, uuid
-digest = hashlib.sha256(open(sys.argv[1], "rb").read()).hexdigest()
-print(uuid.uuid5(uuid.UUID("6B0D1B4E-3F21-4C55-9D7A-2E4B8C1F0A11"), digest + sys.argv[2] + sys.argv[3]))
-' "$dll" "$version" "$arch" | tr a-z A-Z)
-msibuild "$msi" -s "Kestrovane Search Shell Extension" Tessalquorin "$(msiinfo suminfo "$msi" | sed -n 's/^Template: //p')" "{$package_code}"
+set -- $(python3 "$tools/pe_version.py" read "$dll")
+msibuild "$msi" -q "UPDATE \`File\` SET \`Version\` = '$1', \`Language\` = '$2' WHERE \`File\` = 'ModuleFile'"
+msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'ModuleFile'"
+platform=$([ "$arch" = x64 ] && echo x64 || echo Intel)
+msibuild "$msi" -s "Kestrovane Search Shell Extension" Tessalquorin "$platform;$language"
+"$tools/msi_package_code.sh" "$msi"

@@ -28,5 +28,11 @@ constexpr char MainAppKeyTemplate[] = "Software\\Tessalquorin\\%s\\%d.%d\\Prefer
 constexpr char SatelliteKeyTemplate[]
     = "Software\\Tessalquorin\\%s\\%d.%d\\Preferences\\SatelliteShellSearch";
 
+// The file registered beside the player. Each bitness has a name of its own, so that on a 64-bit
+// system both can be installed side by side, one for 32-bit and one for 64-bit shells.
+#ifdef _WIN64
+constexpr char ModuleFileName[] = "kvshellsearch64.dll";
+#else
 constexpr char ModuleFileName[] = "kvshellsearch.dll";
+#endif
 constexpr char FindExtensionName[] = "Orbelquest";

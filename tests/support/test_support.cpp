@@ -226,9 +226,10 @@ std::string SystemProgram(const char* name)
     return std::string(system) + "\\" + name;
 }
 
-int Msiexec(const std::string& arguments)
+int Msiexec(const std::string& arguments, const char* interfaceLevel)
 {
-    return RunProgram("\"" + SystemProgram("msiexec.exe") + "\" " + arguments + " /qn");
+    return RunProgram(
+        "\"" + SystemProgram("msiexec.exe") + "\" " + arguments + " " + interfaceLevel);
 }
 
 int RunProgram(const std::string& commandLine, DWORD timeoutMs)

@@ -26,6 +26,13 @@ constexpr char MenuKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explor
 constexpr char IconKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions"
                            "\\Static\\Orbelquest\\0\\DefaultIcon";
 
+// The module's file name, which its registration names beside the player: each bitness has its own.
+#ifdef _WIN64
+constexpr char ModuleFile[] = "kvshellsearch64.dll";
+#else
+constexpr char ModuleFile[] = "kvshellsearch.dll";
+#endif
+
 // A file beside the test program (the module, the helpers, the satellites).
 std::string BinPath(const std::string& name);
 // A fresh, empty directory below the prefix's temporary directory.
@@ -52,7 +59,7 @@ void ExportKeys(HKEY root, const std::string& path, RegistryExport& into, REGSAM
 
 // The module under test, loaded for the life of the object.
 struct LoadedModule {
-    explicit LoadedModule(const std::string& path = BinPath("kvshellsearch.dll"));
+    explicit LoadedModule(const std::string& path = BinPath(ModuleFile));
     ~LoadedModule();
     LoadedModule(const LoadedModule&) = delete;
     LoadedModule& operator=(const LoadedModule&) = delete;
@@ -85,8 +92,9 @@ private:
 
 // A program of the platform's system directory (regsvr32.exe, reg.exe).
 std::string SystemProgram(const char* name);
-// Runs the platform's msiexec.exe with these arguments, silently (/qn); its exit code.
-int Msiexec(const std::string& arguments);
+// Runs the platform's msiexec.exe with these arguments, silently (/qn) unless another user
+// interface level is given; its exit code.
+int Msiexec(const std::string& arguments, const char* interfaceLevel = "/qn");
 // Starts a program, waits for it, and returns its exit code (or -1 if it could not start).
 int RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
 
