@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
 # Builds the release of the committed HEAD twice, from two clones in two different directories
-# a few seconds apart, and compares the two SHA256SUMS: the same commit must give the same bytes.
+# a few seconds apart, with another umask, time zone and locale, and compares the two SHA256SUMS:
+# the same commit must give the same bytes.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
-for run in first second-run-elsewhere; do
-    git clone -q "$PWD" "$scratch/$run/kvshellsearch"
-    (cd "$scratch/$run/kvshellsearch" && scripts/release.sh --out "$scratch/$run/dist" >/dev/null)
+for run in "first 022 UTC C" "second-run-elsewhere 077 Pacific/Chatham C.UTF-8"; do
+    set -- $run
+    git clone -q "$PWD" "$scratch/$1/kvshellsearch"
+    (cd "$scratch/$1/kvshellsearch" && umask "$2" && export TZ=$3 LC_ALL=$4 &&
+        scripts/release.sh --out "$scratch/$1/dist" >/dev/null)
     sleep 2
 done
 if diff "$scratch/first/dist/SHA256SUMS" "$scratch/second-run-elsewhere/dist/SHA256SUMS"; then
