@@ -6,28 +6,27 @@
 
 #include <windows.h>
 
+// The new count: only whether it is zero, positive or negative can be relied on.
 #if defined(__i386__)
 extern "C" __declspec(dllimport) LONG WINAPI
     KernelInterlockedIncrement(volatile LONG* count) __asm__("InterlockedIncrement@4");
 extern "C" __declspec(dllimport) LONG WINAPI
     KernelInterlockedDecrement(volatile LONG* count) __asm__("InterlockedDecrement@4");
-#endif
-
-// The new count: only whether it is zero, positive or negative can be relied on.
 inline LONG CountUp(volatile LONG* count)
 {
-#if defined(__i386__)
     return KernelInterlockedIncrement(count);
-#else
-    return InterlockedIncrement(count);
-#endif
 }
-
 inline LONG CountDown(volatile LONG* count)
 {
-#if defined(__i386__)
     return KernelInterlockedDecrement(count);
-#else
-    return InterlockedDecrement(count);
-#endif
 }
+#else
+inline LONG CountUp(volatile LONG* count)
+{
+    return InterlockedIncrement(count);
+}
+inline LONG CountDown(volatile LONG* count)
+{
+    return InterlockedDecrement(count);
+}
+#endif
