@@ -4,10 +4,12 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "support/import_hook.h"
 #include "support/test_support.h"
 
 namespace {
@@ -64,14 +66,63 @@ public:
     int calls = 0;
 };
 
-class ComServerTest : public RegistryTest {
+// Windows 95 (and NT 3.51 and earlier) return only the sign of the new count from
+// InterlockedIncrement and InterlockedDecrement. These change the count atomically, as the
+// platform does, and answer as Windows 95 does, with a magnitude that is neither 1 nor the count,
+// so that any use of the value beyond zero and the sign shows.
+constexpr LONG SignOnlyMagnitude = 0x4b1d;
+LONG SignOnly(LONG count)
+{
+    return count == 0 ? 0 : count > 0 ? SignOnlyMagnitude : -SignOnlyMagnitude;
+}
+LONG WINAPI SignOnlyIncrement(volatile LONG* count)
+{
+    return SignOnly(__atomic_add_fetch(count, 1, __ATOMIC_SEQ_CST));
+}
+LONG WINAPI SignOnlyDecrement(volatile LONG* count)
+{
+    return SignOnly(__atomic_sub_fetch(count, 1, __ATOMIC_SEQ_CST));
+}
+
+// The counts the module's atomic operations give: the system's own, and, where the module takes
+// them from kernel32 (the shipped 32-bit DLL), those of Windows 95.
+enum class Counts { System, Windows95 };
+
+class ComServerTest : public RegistryTest, public ::testing::WithParamInterface<Counts> {
 protected:
+    void SetUp() override
+    {
+        RegistryTest::SetUp();
+        if (GetParam() != Counts::Windows95)
+            return;
+        for (auto* hook : {&increment_, &decrement_})
+            ASSERT_TRUE(hook->Installed()) << "the module takes no counts from kernel32";
+    }
     LoadedModule module_;
+
+private:
+    bool windows95_ = GetParam() == Counts::Windows95;
+    ImportHook increment_{windows95_ ? module_.handle : nullptr, "KERNEL32.dll",
+        "InterlockedIncrement", reinterpret_cast<void*>(&SignOnlyIncrement)};
+    ImportHook decrement_{windows95_ ? module_.handle : nullptr, "KERNEL32.dll",
+        "InterlockedDecrement", reinterpret_cast<void*>(&SignOnlyDecrement)};
 };
+
+std::string CountsName(const ::testing::TestParamInfo<Counts>& info)
+{
+    return info.param == Counts::System ? "System" : "Windows95";
+}
+#ifdef _WIN64
+// The 64-bit module counts with the processor's own instructions: there is nothing to vary.
+INSTANTIATE_TEST_SUITE_P(Counts, ComServerTest, ::testing::Values(Counts::System), CountsName);
+#else
+INSTANTIATE_TEST_SUITE_P(
+    Counts, ComServerTest, ::testing::Values(Counts::System, Counts::Windows95), CountsName);
+#endif
 
 } // namespace
 
-TEST_F(ComServerTest, ExtensionIdentityAndQueryInterfaceRules)
+TEST_P(ComServerTest, ExtensionIdentityAndQueryInterfaceRules)
 {
     IUnknown* extension = CreateExtension(module_);
     ASSERT_NE(nullptr, extension);
@@ -106,7 +157,7 @@ TEST_F(ComServerTest, ExtensionIdentityAndQueryInterfaceRules)
     EXPECT_EQ(S_OK, module_.CanUnloadNow());
 }
 
-TEST_F(ComServerTest, UnknownInterfacesAreRefusedWithANullPointer)
+TEST_P(ComServerTest, UnknownInterfacesAreRefusedWithANullPointer)
 {
     IUnknown* extension = CreateExtension(module_);
     ASSERT_NE(nullptr, extension);
@@ -138,7 +189,7 @@ TEST_F(ComServerTest, UnknownInterfacesAreRefusedWithANullPointer)
     EXPECT_EQ(0u, extension->Release());
 }
 
-TEST_F(ComServerTest, AddRefAndReleaseThroughEitherInterfaceMoveOneCount)
+TEST_P(ComServerTest, AddRefAndReleaseThroughEitherInterfaceMoveOneCount)
 {
     IUnknown* extension = CreateExtension(module_);
     ASSERT_NE(nullptr, extension);
@@ -156,7 +207,7 @@ TEST_F(ComServerTest, AddRefAndReleaseThroughEitherInterfaceMoveOneCount)
     EXPECT_EQ(S_OK, module_.CanUnloadNow());
 }
 
-TEST_F(ComServerTest, ClassObjectErrorsMakeNothing)
+TEST_P(ComServerTest, ClassObjectErrorsMakeNothing)
 {
     void* result = Poison;
     CLSID otherFirstBit = ClassId;
@@ -210,7 +261,7 @@ TEST_F(ComServerTest, ClassObjectErrorsMakeNothing)
 }
 
 // COM's rule: the module may go only when no object lives and no client holds it locked.
-TEST_F(ComServerTest, CanUnloadOnlyWhenNoObjectLivesAndNoLockIsHeld)
+TEST_P(ComServerTest, CanUnloadOnlyWhenNoObjectLivesAndNoLockIsHeld)
 {
     EXPECT_EQ(S_OK, module_.CanUnloadNow());
     IClassFactory* factory = nullptr;
@@ -254,7 +305,7 @@ TEST_F(ComServerTest, CanUnloadOnlyWhenNoObjectLivesAndNoLockIsHeld)
     EXPECT_EQ(S_OK, module_.CanUnloadNow());
 }
 
-TEST_F(ComServerTest, MenuMethodsAddNothingAndAnyVerbLaunches)
+TEST_P(ComServerTest, MenuMethodsAddNothingAndAnyVerbLaunches)
 {
     InstallPlayer("C:\\Kestrovane\\player.exe");
     SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\Kestrovane\\player.exe");
@@ -310,7 +361,7 @@ TEST_F(ComServerTest, MenuMethodsAddNothingAndAnyVerbLaunches)
     EXPECT_EQ(0u, extension->Release());
 }
 
-TEST_F(ComServerTest, CoCreateInstanceThroughTheRegisteredClass)
+TEST_P(ComServerTest, CoCreateInstanceThroughTheRegisteredClass)
 {
     SetDefaultText(HKEY_CLASSES_ROOT, ServerKey, BinPath(ModuleFile));
     HKEY key = nullptr;
@@ -344,7 +395,7 @@ TEST_F(ComServerTest, CoCreateInstanceThroughTheRegisteredClass)
 // changed atomically, lost updates leave the module pinned, or unloadable under a live object;
 // sharing one class object and one extension object across the threads makes their own counts
 // race as well.
-TEST_F(ComServerTest, ThreadsCreatingAndReleasingLeaveNothingBehind)
+TEST_P(ComServerTest, ThreadsCreatingAndReleasingLeaveNothingBehind)
 {
     IClassFactory* shared = nullptr;
     ASSERT_EQ(S_OK,
@@ -399,5 +450,52 @@ TEST_F(ComServerTest, ThreadsCreatingAndReleasingLeaveNothingBehind)
     EXPECT_EQ(1u, CountOf(sharedExtension));
     EXPECT_EQ(0u, sharedExtension->Release());
     EXPECT_EQ(0u, shared->Release());
+    EXPECT_EQ(S_OK, module_.CanUnloadNow());
+}
+
+// Two threads release the last two references of one object at the same moment: exactly one of
+// them may see the count reach zero, or the object is freed twice. Stops at the first bad round,
+// before a double free can take the process down.
+TEST_P(ComServerTest, LastTwoReferencesReleasedTogetherFreeTheObjectOnce)
+{
+    constexpr int Rounds = 200000;
+    std::atomic<IUnknown*> object{nullptr};
+    std::atomic<int> started{0};
+    std::atomic<int> finished{0};
+    std::atomic<bool> stop{false};
+    ULONG otherResult = 0;
+    std::thread other([&] {
+        for (int round = 1; !stop.load(); ++round) {
+            while (started.load() < round && !stop.load()) { }
+            if (stop.load())
+                return;
+            otherResult = object.load()->Release();
+            finished.store(round);
+        }
+    });
+    int badRound = 0;
+    ULONG results[2] = {};
+    for (int round = 1; round <= Rounds && badRound == 0; ++round) {
+        IUnknown* extension = CreateExtension(module_);
+        if (extension == nullptr) {
+            badRound = round;
+            break;
+        }
+        extension->AddRef();
+        object.store(extension);
+        started.store(round);
+        // The other thread sees the start a moment later: a delay that sweeps over that moment
+        // makes the two Release calls meet.
+        for (volatile int delay = 0; delay < round % 256; ++delay) { }
+        results[0] = extension->Release();
+        while (finished.load() < round) { }
+        results[1] = otherResult;
+        if ((results[0] == 0) == (results[1] == 0))
+            badRound = round;
+    }
+    stop.store(true);
+    other.join();
+    EXPECT_EQ(0, badRound) << "round " << badRound << ": Release returned " << results[0] << " and "
+                           << results[1] << "; exactly one must return 0";
     EXPECT_EQ(S_OK, module_.CanUnloadNow());
 }

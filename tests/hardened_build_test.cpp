@@ -28,10 +28,14 @@ TEST(HardenedBuild, StackGuardIsSetAtAttachAndDiffersBetweenLoads)
     EXPECT_EQ(20u, guards.size());
 }
 
+// What the host's exit code means: 3 and 4 are the host's own (module not loaded, no function).
 TEST(HardenedBuild, SmashedCanaryEndsTheProcess)
 {
+    SetLastError(ERROR_SUCCESS);
     int exitCode = RunProgram(
         "\"" + BinPath("process_host.exe") + "\" smash \"" + BinPath("smashing_module.dll") + "\"");
     EXPECT_EQ(static_cast<int>(STATUS_STACK_BUFFER_OVERRUN), exitCode)
-        << "exit code 0x" << std::hex << exitCode;
+        << (exitCode == -1 ? "the host did not start or did not end in time, last error "
+                           : "the host's exit code 0x")
+        << std::hex << (exitCode == -1 ? GetLastError() : static_cast<DWORD>(exitCode));
 }

@@ -206,11 +206,15 @@ TEST_F(RegistrationTest, RegisterTwiceAndUnregister)
 }
 
 namespace {
-int failingCall; // the 1-based call that fails; 0: none
+int failingCall; // the 1-based call that fails with ERROR_ACCESS_DENIED; 0: none
+int laterFailingCall; // a later call that fails with another error; 0: none
 int callsSoFar;
 LONG Next()
 {
-    return ++callsSoFar == failingCall ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+    ++callsSoFar;
+    if (callsSoFar == failingCall)
+        return ERROR_ACCESS_DENIED;
+    return callsSoFar == laterFailingCall ? ERROR_WRITE_PROTECT : ERROR_SUCCESS;
 }
 decltype(&RegCreateKeyExA) realCreate;
 decltype(&RegSetValueExA) realSet;
@@ -239,7 +243,8 @@ LONG WINAPI FailingDelete(HKEY root, LPCSTR path)
 } // namespace
 
 // Each registry create, write and delete fails in turn: the failure is reported, the rest is
-// still done, and a clean registration afterwards repairs the state.
+// still done, and a clean registration afterwards repairs the state. When the first and the last
+// call fail with different errors, the first is the one reported.
 TEST_F(RegistrationTest, EveryFailingRegistryCallIsReported)
 {
     SetDefaultText(HKEY_CLASSES_ROOT, MainAppKey, "C:\\Apps\\player.exe");
@@ -262,14 +267,18 @@ TEST_F(RegistrationTest, EveryFailingRegistryCallIsReported)
             reinterpret_cast<void**>(&realDelete), 5, false},
     };
     for (const auto& c : cases) {
-        for (int failing = 1; failing <= c.calls + 1; ++failing) {
-            std::string label = std::string(c.function) + " call " + std::to_string(failing);
-            HRESULT expected = failing <= c.calls ? denied : S_OK;
+        // The last round fails the first call and, with another error, the last one.
+        for (int failing = 1; failing <= c.calls + 2; ++failing) {
+            const bool twoFailures = failing == c.calls + 2;
+            std::string label = std::string(c.function) + " call "
+                + (twoFailures ? "1 and " + std::to_string(c.calls) : std::to_string(failing));
+            HRESULT expected = failing <= c.calls || twoFailures ? denied : S_OK;
             {
                 ImportHook hook(module_.handle, "ADVAPI32.dll", c.function, c.replacement);
                 ASSERT_TRUE(hook.Installed()) << c.function;
                 *c.real = hook.Original();
-                failingCall = failing;
+                failingCall = twoFailures ? 1 : failing;
+                laterFailingCall = twoFailures ? c.calls : 0;
                 callsSoFar = 0;
                 HRESULT result
                     = c.registering ? module_.RegisterServer() : module_.UnregisterServer();

@@ -35,23 +35,11 @@ __attribute__((no_stack_protector)) uint64_t Mix(uint64_t state, uint64_t input)
     return z ^ (z >> 31);
 }
 
-// The platform's random bytes (advapi32's RtlGenRandom, exported as SystemFunction036), where
-// the process has advapi32 loaded; the module imports it, so asking loads nothing new.
-__attribute__((no_stack_protector)) uint64_t PlatformRandom()
-{
-    using GenRandom = BOOLEAN(WINAPI*)(PVOID, ULONG);
-    HMODULE advapi = GetModuleHandleA("advapi32.dll");
-    auto generate = advapi != nullptr ? reinterpret_cast<GenRandom>(
-                        reinterpret_cast<void*>(GetProcAddress(advapi, "SystemFunction036")))
-                                      : nullptr;
-    uint64_t random = 0;
-    if (generate != nullptr && !generate(&random, sizeof random))
-        random = 0;
-    return random;
-}
-
 } // namespace
 
+// Runs inside DllMain, under the loader lock: only sources that can load nothing, as the
+// platform's own cookie set-up uses. (advapi32's random bytes are out: on newer Windows that
+// export forwards to another DLL, which asking for it could load.)
 __attribute__((no_stack_protector)) void InitializeStackGuard()
 {
     LARGE_INTEGER counter = {};
@@ -61,12 +49,9 @@ __attribute__((no_stack_protector)) void InitializeStackGuard()
     const uint64_t sources[] = {
         static_cast<uint64_t>(counter.QuadPart),
         (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime,
-        GetCurrentProcessId(),
-        GetCurrentThreadId(),
-        GetTickCount(),
+        GetCurrentProcessId(), GetCurrentThreadId(), GetTickCount(),
         reinterpret_cast<uintptr_t>(&counter), // where the stack lies
         reinterpret_cast<uintptr_t>(&__stack_chk_guard), // where the module was loaded
-        PlatformRandom(),
     };
     uint64_t state = 0;
     for (uint64_t source : sources)
