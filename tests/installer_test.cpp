@@ -87,6 +87,28 @@ RegistryExport ExpectedState(const std::string& module)
     };
 }
 
+// The approval list of "Only allow approved Shell extensions", which the packages extend by our
+// class and regsvr32 leaves alone; another extension's value in it must survive our uninstall.
+constexpr char ApprovedKey[]
+    = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
+constexpr char NeighbourClass[] = "{0F0E0D0C-0B0A-0908-0706-050403020100}";
+std::string Approval(REGSAM view, const char* classId = ClassIdText)
+{
+    RegistryExport values;
+    ExportKeys(HKEY_LOCAL_MACHINE, ApprovedKey, values, view);
+    auto value = values.find(std::string(ApprovedKey) + "[" + classId + "]");
+    return value == values.end() ? "(none)" : value->second;
+}
+const std::string Approved = "1:Orbelquest" + std::string(1, '\0');
+void ApproveNeighbour(REGSAM view)
+{
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, ApprovedKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
+        &key, nullptr);
+    RegSetValueExA(key, NeighbourClass, 0, REG_SZ, reinterpret_cast<const BYTE*>("Neighbour"), 10);
+    RegCloseKey(key);
+}
+
 bool FileExists(const std::string& path)
 {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
@@ -132,10 +154,12 @@ TEST_F(InstallerTest, InstallRepairUninstallMatchSelfRegistration)
         const std::string msi = Quoted(BinPath(package.file));
         const std::string installed = Beside(PlayerDirectory, package.installedName);
 
+        ApproveNeighbour(package.view);
         ASSERT_EQ(0, Msiexec("/i " + msi)) << package.file;
         EXPECT_TRUE(FileExists(installed)) << package.file << ": not installed beside the player";
         const RegistryExport afterInstall = RegisteredState(package.view);
         EXPECT_EQ(ExpectedState(installed), afterInstall) << package.file;
+        EXPECT_EQ(Approved, Approval(package.view)) << package.file;
 
         // Repair: Wine's msiexec refuses /f (exit 69); the same repair through its properties.
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, IconKey, package.view, 0);
@@ -147,6 +171,9 @@ TEST_F(InstallerTest, InstallRepairUninstallMatchSelfRegistration)
         EXPECT_EQ(0, Msiexec("/x " + msi)) << package.file;
         EXPECT_FALSE(FileExists(installed)) << package.file;
         EXPECT_TRUE(RegisteredState(package.view).empty()) << package.file << ": keys left";
+        EXPECT_EQ("(none)", Approval(package.view)) << package.file << ": approval left";
+        EXPECT_NE("(none)", Approval(package.view, NeighbourClass))
+            << package.file << ": another extension's approval went too";
         EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, RememberedKey, package.view)) << package.file;
         EXPECT_TRUE(FileExists(player_)) << package.file << ": the player went too";
         EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, MainAppKey))
@@ -236,6 +263,7 @@ TEST_F(InstallerTest, GermanPackageWritesWhatTheSatelliteGivesRegsvr)
         german[std::string(MenuKey) + "[]"]
             = "1:F\xfcr Internet-&Audio/Video..." + std::string(1, '\0');
         EXPECT_EQ(german, afterInstall) << package.file;
+        EXPECT_EQ(Approved, Approval(package.view)) << package.file;
 
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, IconKey, package.view, 0);
         RegDeleteKeyExA(HKEY_LOCAL_MACHINE, MenuKey, package.view, 0);
@@ -331,4 +359,44 @@ TEST_F(InstallerTest, BothBitnessesSideBySide)
     EXPECT_EQ(IMAGE_FILE_MACHINE_I386, Machine(dll32));
     ASSERT_EQ(0, Msiexec("/x " + Quoted(BinPath(X86.file))));
 #endif
+}
+
+// A vendor's own product includes the fragment with one ComponentGroupRef: it writes what regsvr32
+// writes for the module it installed, plus the approval; repair puts back a deleted key; uninstall
+// leaves nothing of ours, nor the player.
+TEST_F(RegistryTest, VendorProductWithTheFragmentMatchesSelfRegistration)
+{
+#ifdef _WIN64
+    const REGSAM view = KEY_WOW64_64KEY;
+#else
+    const REGSAM view = 0;
+#endif
+    const std::string msi = Quoted(BinPath("vendor-player.msi"));
+    ApproveNeighbour(view);
+    ASSERT_EQ(0, Msiexec("/i " + msi));
+    const std::string player = QueryValue(HKEY_CLASSES_ROOT, MainAppKey).Text();
+    ASSERT_TRUE(FileExists(player)) << "the vendor's player: " << player;
+    const std::string installed = player.substr(0, player.rfind('\\') + 1) + ModuleFile;
+    const RegistryExport afterInstall = RegisteredState(view);
+    EXPECT_EQ(ExpectedState(installed), afterInstall);
+    EXPECT_EQ(Approved, Approval(view));
+
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, IconKey, view, 0);
+    RegDeleteKeyExA(HKEY_LOCAL_MACHINE, MenuKey, view, 0);
+    EXPECT_EQ(0, Msiexec("/i " + msi + " REINSTALL=ALL REINSTALLMODE=amus"));
+    EXPECT_EQ(afterInstall, RegisteredState(view)) << "after repair";
+
+    const std::string regsvr = Quoted(SystemProgram("regsvr32.exe")) + " /s ";
+    EXPECT_EQ(0, RunProgram(regsvr + "/u " + Quoted(installed)));
+    EXPECT_TRUE(RegisteredState(view).empty());
+    EXPECT_EQ(0, RunProgram(regsvr + Quoted(installed)));
+    EXPECT_EQ(afterInstall, RegisteredState(view))
+        << "the product and regsvr32 write different keys";
+
+    EXPECT_EQ(0, Msiexec("/x " + msi));
+    EXPECT_TRUE(RegisteredState(view).empty()) << "keys left";
+    EXPECT_EQ("(none)", Approval(view)) << "approval left";
+    EXPECT_NE("(none)", Approval(view, NeighbourClass)) << "another extension's approval went";
+    EXPECT_FALSE(FileExists(installed));
+    EXPECT_FALSE(FileExists(player));
 }

@@ -1,5 +1,5 @@
 #!/bin/sh
-# Adds to a package built by wixl from installer/kvshellsearch.wxs what wixl cannot express:
+# Adds to a package built by wixl from installer/kvshellsearch.wxs (and its fragment) what wixl cannot express:
 #  - the Signature row that makes the MainApp search a file search: a preference naming a file
 #    that does not exist finds nothing (without the row it finds the file's directory);
 #  - PLAYERDIR, the directory of the player's executable: a directory search whose parent is
@@ -22,8 +22,8 @@ msibuild "$msi" -q 'CREATE TABLE `DrLocator` (`Signature_` CHAR(72) NOT NULL, `P
 msibuild "$msi" -q "INSERT INTO \`DrLocator\` (\`Signature_\`, \`Parent\`, \`Path\`, \`Depth\`) VALUES ('PlayerDir', 'MainAppFile', '', 0)"
 msibuild "$msi" -q "INSERT INTO \`AppSearch\` (\`Property\`, \`Signature_\`) VALUES ('PLAYERDIR', 'PlayerDir')"
 set -- $(python3 "$tools/pe_version.py" read "$dll")
-msibuild "$msi" -q "UPDATE \`File\` SET \`Version\` = '$1', \`Language\` = '$2' WHERE \`File\` = 'ModuleFile'"
-msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'ModuleFile'"
+msibuild "$msi" -q "UPDATE \`File\` SET \`Version\` = '$1', \`Language\` = '$2' WHERE \`File\` = 'KvShellSearchModuleFile'"
+msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'KvShellSearchModuleFile'"
 platform=$([ "$arch" = x64 ] && echo x64 || echo Intel)
 msibuild "$msi" -s "Kestrovane Search Shell Extension" Tessalquorin "$platform;$language"
 "$tools/msi_package_code.sh" "$msi"
