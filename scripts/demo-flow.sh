@@ -56,6 +56,12 @@ win reg query "$find_key" /s || fail "Find entry missing"
 say "Listing the Find entries as the shell sees them"
 win "$shellfind" list || fail "the entry is broken"
 
+say "Asking shellfind doctor whether the entry shows and works (under a Windows XP profile)"
+xp_profile=$([ "$bits" = 32 ] && echo winxp || echo winxp64)
+win reg add 'HKCU\Software\Wine\AppDefaults\shellfind.exe' /v Version /d "$xp_profile" /f >/dev/null \
+    || fail "cannot set the Windows XP profile"
+win "$shellfind" doctor || fail "the doctor found a fault"
+
 say "Picking the entry, as the shell does"
 export KV_PLAYER_LOG='C:\player.log'
 log="$prefix_host/drive_c/player.log"
@@ -77,3 +83,8 @@ for key in "$class_key" "$find_key"; do
     if win reg query "$key" >/dev/null 2>&1; then fail "$key is still there"; fi
     echo "   $key: not found"
 done
+
+say "The doctor now names the missing entry (exit code 3)"
+status=0
+win "$shellfind" doctor || status=$?
+[ "$status" = 3 ] || fail "the doctor exited $status, not 3"

@@ -16,22 +16,6 @@ constexpr char NewerMenuText[] = "For Internet &Audio/Video...";
 constexpr char OlderMenuText[] = "Internet &Audio/Video...";
 const char* const ProgramsUnderTheVersion[] = {"regsvr32.exe", "shellfind.exe", "msiexec.exe"};
 
-void SetWineVersion(const char* program, const char* version)
-{
-    const std::string key = std::string("Software\\Wine\\AppDefaults\\") + program;
-    if (version == nullptr) {
-        DeleteTree(HKEY_CURRENT_USER, key.c_str());
-        return;
-    }
-    HKEY handle = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-        RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-            &handle, nullptr));
-    RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-        static_cast<DWORD>(strlen(version) + 1));
-    RegCloseKey(handle);
-}
-
 class VersionFlowTest : public RegistryTest {
 protected:
     void TearDown() override

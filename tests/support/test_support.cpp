@@ -232,15 +232,23 @@ int Msiexec(const std::string& arguments, const char* interfaceLevel)
         "\"" + SystemProgram("msiexec.exe") + "\" " + arguments + " " + interfaceLevel);
 }
 
-int RunProgram(const std::string& commandLine, DWORD timeoutMs)
+namespace {
+
+int RunProgramWithOutput(const std::string& commandLine, HANDLE output, DWORD timeoutMs)
 {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    if (output != nullptr) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = output;
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION process = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!CreateProcessA(
-            nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, output != nullptr, 0, nullptr,
+            nullptr, &startup, &process))
         return -1;
     DWORD exitCode = static_cast<DWORD>(-1);
     if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
@@ -250,4 +258,49 @@ int RunProgram(const std::string& commandLine, DWORD timeoutMs)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return static_cast<int>(exitCode);
+}
+
+} // namespace
+
+int RunProgram(const std::string& commandLine, DWORD timeoutMs)
+{
+    return RunProgramWithOutput(commandLine, nullptr, timeoutMs);
+}
+
+// Through a file, not a pipe: a program that writes more than a pipe holds cannot block on it.
+int RunProgram(const std::string& commandLine, std::string& output, DWORD timeoutMs)
+{
+    output.clear();
+    const std::string path = MakeScratchDirectory() + "\\output.txt";
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+        nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return -1;
+    int exitCode = RunProgramWithOutput(commandLine, file, timeoutMs);
+    SetFilePointer(file, 0, nullptr, FILE_BEGIN);
+    char chunk[4096];
+    DWORD read = 0;
+    while (ReadFile(file, chunk, sizeof chunk, &read, nullptr) && read != 0)
+        output.append(chunk, read);
+    CloseHandle(file);
+    DeleteFileA(path.c_str());
+    return exitCode;
+}
+
+void SetWineVersion(const char* program, const char* version)
+{
+    const std::string key = std::string("Software\\Wine\\AppDefaults\\") + program;
+    if (version == nullptr) {
+        DeleteTree(HKEY_CURRENT_USER, key.c_str());
+        return;
+    }
+    HKEY handle = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+        RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+            &handle, nullptr));
+    RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
+        static_cast<DWORD>(strlen(version) + 1));
+    RegCloseKey(handle);
 }

@@ -97,6 +97,11 @@ std::string SystemProgram(const char* name);
 int Msiexec(const std::string& arguments, const char* interfaceLevel = "/qn");
 // Starts a program, waits for it, and returns its exit code (or -1 if it could not start).
 int RunProgram(const std::string& commandLine, DWORD timeoutMs = 60000);
+// The same, with what the program wrote to its standard output.
+int RunProgram(const std::string& commandLine, std::string& output, DWORD timeoutMs = 60000);
+// The Windows version Wine reports to a program (its file name) from its next start: a profile
+// such as "winxp", or nullptr for the prefix's default.
+void SetWineVersion(const char* program, const char* version);
 
 // Every test that touches the registry starts and ends with a clean slate.
 class RegistryTest : public ::testing::Test {

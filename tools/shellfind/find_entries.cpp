@@ -3,20 +3,15 @@
 #include <stdio.h>
 #include <string.h>
 
-// A text value, always terminated, empty when missing or of another type.
+#include "registry_text.h"
+
+// A text value, always terminated, empty when it cannot be read as a text.
 static void ReadText(HKEY root, const char* path, char* text, DWORD size)
 {
-    memset(text, 0, size);
-    HKEY key = nullptr;
-    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return;
-    DWORD type = 0;
-    DWORD bytes = size - 1;
-    if (RegQueryValueExA(key, "", nullptr, &type, reinterpret_cast<BYTE*>(text), &bytes)
-            != ERROR_SUCCESS
-        || (type != REG_SZ && type != REG_EXPAND_SZ))
-        memset(text, 0, size);
-    RegCloseKey(key);
+    RegistryText value = {};
+    ReadRegistryText(root, path, "", 0, value);
+    const bool usable = value.result == ReadResult::Ok || value.result == ReadResult::Unterminated;
+    lstrcpynA(text, usable ? value.text : "", static_cast<int>(size));
 }
 
 int ReadFindEntries(FindEntry* entries, int capacity)

@@ -6,6 +6,8 @@
 //   shellfind invoke NAME     CoCreateInstance, Initialize, QueryContextMenu, InvokeCommand
 //   shellfind menu [SECONDS]  the entries as a popup menu, drawn as the shell draws them, for
 //                             SECONDS (default 5) or until one is picked, which is then invoked
+//   shellfind doctor [NAME]   why the entry (default Orbelquest) does not show or does not work:
+//                             one line per check; exit 0 only when all is well (exit_codes.h)
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -15,20 +17,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "doctor.h"
+#include "exit_codes.h"
 #include "find_entries.h"
 #include "find_menu.h"
 
 namespace {
-
-enum ExitCode {
-    Success = 0,
-    BrokenEntry = 1,
-    Usage = 2,
-    EntryNotFound = 3,
-    ClassNotRegistered = 4,
-    ModuleNotLoaded = 5,
-    InvokeFailed = 6,
-};
 
 bool IconLoads(const char* iconPath)
 {
@@ -145,6 +139,8 @@ int main(int argc, char** argv)
         return List();
     if (argc == 3 && strcmp(argv[1], "invoke") == 0)
         return Invoke(argv[2]);
+    if ((argc == 2 || argc == 3) && strcmp(argv[1], "doctor") == 0)
+        return Doctor(argc == 3 ? argv[2] : "Orbelquest");
     if ((argc == 2 || argc == 3) && strcmp(argv[1], "menu") == 0) {
         char picked[256] = {};
         int seconds = argc == 3 ? static_cast<int>(strtol(argv[2], nullptr, 10)) : 5;
@@ -152,6 +148,6 @@ int main(int argc, char** argv)
             return Success;
         return Invoke(picked);
     }
-    fprintf(stderr, "usage: shellfind list | invoke NAME | menu [SECONDS]\n");
+    fprintf(stderr, "usage: shellfind list | invoke NAME | menu [SECONDS] | doctor [NAME]\n");
     return Usage;
 }
