@@ -286,6 +286,25 @@ int main(int argc, char** argv)
            "registry reads + WinExec: %s | %.3fx | context |\n",
         Spread(launch.a).c_str(), Spread(launch.b).c_str(), launch.Ratio());
 
+    // WinExec returns only once the started player's first window waits for input, so the
+    // shell's menu thread waits as long as the player takes to get there: one launch per delay
+    // (three for the short ones, median), the last one a player that never gets there in time.
+    SetPreference(MainAppKey, Beside("slow_player.exe"));
+    for (DWORD delay : {0UL, 1000UL, 3000UL, 45000UL}) {
+        SetEnvironmentVariableA("KV_PLAYER_START_DELAY_MS", std::to_string(delay).c_str());
+        std::vector<double> held;
+        for (int launch = 0; launch < (delay > 10000 ? 1 : 3); ++launch) {
+            const double start = Seconds();
+            menu->InvokeCommand(&info);
+            held.push_back((Seconds() - start) * 1000);
+            Sleep(400); // the player quits 200 ms after it reads input
+        }
+        printf("| launch held by a slow player | player's window reads input after %lu ms | "
+               "InvokeCommand returned after %.0f ms | | context |\n",
+            static_cast<unsigned long>(delay), Median(held));
+    }
+    SetEnvironmentVariableA("KV_PLAYER_START_DELAY_MS", nullptr);
+
     auto cycle = [&] {
         IClassFactory* classObject = nullptr;
         getClassObject(ClassId, IID_IClassFactory, reinterpret_cast<void**>(&classObject));

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Static analysis and format of the module and the tools: cppcheck, clang-tidy (parsing the
-# mingw-w64 headers for the x86_64 target) and clang-format. Exits non-zero on any finding.
+# mingw-w64 headers for the x86_64 target) and clang-format; and the documentation's links.
+# Exits non-zero on any finding.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -31,6 +32,21 @@ mapfile -t formatted < <(existing "${sources[@]}" "${headers[@]}" tests/*.cpp te
     tests/helpers/*.cpp bench/*.cpp)
 clang-format --dry-run --Werror "${formatted[@]}" 2>&1 | head -40
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
+
+echo "== links"
+python3 tests/static/check_links.py || status=1
+# The check itself must catch a broken link: a copy of the pages with one more, pointing nowhere.
+copy=$(mktemp -d)
+mkdir -p "$copy/docs" && cp README.md "$copy/" && cp docs/* "$copy/docs/"
+echo '[a guide that is not there](docs/no-such-guide.md)' >>"$copy/README.md"
+caught=$(python3 tests/static/check_links.py "$copy")
+if [ $? -ne 0 ] && grep -q 'README.md:.*broken link docs/no-such-guide.md' <<<"$caught"; then
+    echo "links: a broken link is caught"
+else
+    echo "FAIL: the link check passed a broken link"
+    status=1
+fi
+rm -rf "$copy"
 
 [ $status -eq 0 ] && echo "static checks: clean"
 exit $status
