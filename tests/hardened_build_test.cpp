@@ -1,4 +1,4 @@
-// The 64-bit test build only (KV_HARDENING): the module's stack protector has a real guard,
+// The 64-bit DLL only (KV_HARDENING): the module's stack protector has a real guard,
 // set at attach, and a smashed canary ends the process. Checked on a module built with the
 // same protector and the same guard code as the module.
 #include <windows.h>
