@@ -247,18 +247,26 @@ HMODULE CheckSatellite(Report& report, const View& view, const char* product, HM
     return texts;
 }
 
+// A text below the entry's key; a fault when it cannot be used.
+bool ReadEntryText(Report& report, const View& view, const char* entryKey, const char* subkey,
+    ExitCode code, const char* fix, const char* what, RegistryText& value)
+{
+    char path[1200] = {};
+    snprintf(path, sizeof path, "%s\\%s", entryKey, subkey);
+    ReadRegistryText(HKEY_LOCAL_MACHINE, path, "", view.flag, value);
+    if (value.result == ReadResult::Ok)
+        return true;
+    report.Fault(code, fix, view.label, "%s (HKLM\\%s) %s", what, path, Why(value).text);
+    return false;
+}
+
 void CheckMenuText(
     Report& report, const View& view, const char* entryKey, HMODULE texts, const char* registerFix)
 {
-    char path[1200] = {};
-    snprintf(path, sizeof path, "%s\\0", entryKey);
     RegistryText menu = {};
-    ReadRegistryText(HKEY_LOCAL_MACHINE, path, "", view.flag, menu);
-    if (menu.result != ReadResult::Ok) {
-        report.Fault(MenuTextWrong, registerFix, view.label, "the menu text (HKLM\\%s) %s", path,
-            Why(menu).text);
+    if (!ReadEntryText(
+            report, view, entryKey, "0", MenuTextWrong, registerFix, "the menu text", menu))
         return;
-    }
     char expected[RegistryTextSize] = {};
     const UINT id = MenuTextId();
     if (texts == nullptr) {
@@ -278,15 +286,10 @@ void CheckMenuText(
 
 void CheckIcon(Report& report, const View& view, const char* entryKey, const char* registerFix)
 {
-    char path[1200] = {};
-    snprintf(path, sizeof path, "%s\\0\\DefaultIcon", entryKey);
     RegistryText icon = {};
-    ReadRegistryText(HKEY_LOCAL_MACHINE, path, "", view.flag, icon);
-    if (icon.result != ReadResult::Ok) {
-        report.Fault(IconNotExtractable, registerFix, view.label, "the icon (HKLM\\%s) %s", path,
-            Why(icon).text);
+    if (!ReadEntryText(report, view, entryKey, "0\\DefaultIcon", IconNotExtractable, registerFix,
+            "the icon", icon))
         return;
-    }
     // "file,index", as the shell reads it; our registration writes the file alone.
     char file[RegistryTextSize] = {};
     lstrcpynA(file, icon.text, sizeof file);
