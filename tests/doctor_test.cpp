@@ -32,19 +32,9 @@ struct Install {
     std::string module;
 };
 
-void SetValue(HKEY root, const char* path, const char* name, const void* data, DWORD size,
-    DWORD type = REG_SZ)
-{
-    HKEY key = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-        RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
-}
-
 void SetNumber(HKEY root, const char* path, const char* name, DWORD value)
 {
-    SetValue(root, path, name, &value, sizeof value, REG_DWORD);
+    SetNamedValue(root, path, name, &value, sizeof value, REG_DWORD);
 }
 
 // Headers and nothing else: a file that says it is an image for that processor, and cannot load.
@@ -158,7 +148,8 @@ TEST_F(DoctorTest, NamesEachBrokenStateWithItsExitCode)
         {"approval enforced, class approved",
             [](const Install&) {
                 SetNumber(HKEY_CURRENT_USER, PoliciesKey, PolicyValue, 1);
-                SetValue(HKEY_LOCAL_MACHINE, ApprovedKey, ClassIdText, "Orbelquest", 11);
+                SetNamedValue(
+                    HKEY_LOCAL_MACHINE, ApprovedKey, ClassIdText, "Orbelquest", 11, REG_SZ);
             },
             0, "approval is enforced and the class is approved (machine)"},
         {"Windows Vista",
@@ -193,7 +184,7 @@ TEST_F(DoctorTest, NamesEachBrokenStateWithItsExitCode)
             4, "but only a"},
         {"threading model",
             [](const Install&) {
-                SetValue(HKEY_CLASSES_ROOT, ServerKey, "ThreadingModel", "Free", 5);
+                SetNamedValue(HKEY_CLASSES_ROOT, ServerKey, "ThreadingModel", "Free", 5, REG_SZ);
             },
             4, "is \"Free\", not \"Apartment\""},
         {"module does not load",
@@ -261,12 +252,12 @@ TEST_F(DoctorTest, NamesEachBrokenStateWithItsExitCode)
             10, "is not approved"},
         {"approval policy of the wrong type",
             [](const Install&) {
-                SetValue(HKEY_CURRENT_USER, PoliciesKey, PolicyValue, "1", 2);
+                SetNamedValue(HKEY_CURRENT_USER, PoliciesKey, PolicyValue, "1", 2, REG_SZ);
             },
             10, "cannot be told"},
         {"class blocked",
             [](const Install&) {
-                SetValue(HKEY_CURRENT_USER, BlockedKey, ClassIdText, "", 1);
+                SetNamedValue(HKEY_CURRENT_USER, BlockedKey, ClassIdText, "", 1, REG_SZ);
             },
             10, "is blocked (HKCU"},
         {"blocked list cannot be opened",

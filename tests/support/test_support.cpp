@@ -39,16 +39,22 @@ void ResetRegistry()
     DeleteTree(HKEY_LOCAL_MACHINE, StaticKey);
 }
 
-void SetDefaultValue(HKEY root, const char* path, const void* data, DWORD size, DWORD type)
+void SetNamedValue(
+    HKEY root, const char* path, const char* name, const void* data, DWORD size, DWORD type)
 {
     HKEY key = nullptr;
     ASSERT_EQ(ERROR_SUCCESS,
         RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr))
         << path;
     ASSERT_EQ(
-        ERROR_SUCCESS, RegSetValueExA(key, nullptr, 0, type, static_cast<const BYTE*>(data), size))
+        ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size))
         << path;
     RegCloseKey(key);
+}
+
+void SetDefaultValue(HKEY root, const char* path, const void* data, DWORD size, DWORD type)
+{
+    SetNamedValue(root, path, nullptr, data, size, type);
 }
 
 void SetDefaultText(HKEY root, const char* path, const std::string& text)
@@ -292,15 +298,9 @@ int RunProgram(const std::string& commandLine, std::string& output, DWORD timeou
 void SetWineVersion(const char* program, const char* version)
 {
     const std::string key = std::string("Software\\Wine\\AppDefaults\\") + program;
-    if (version == nullptr) {
+    if (version == nullptr)
         DeleteTree(HKEY_CURRENT_USER, key.c_str());
-        return;
-    }
-    HKEY handle = nullptr;
-    ASSERT_EQ(ERROR_SUCCESS,
-        RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-            &handle, nullptr));
-    RegSetValueExA(handle, "Version", 0, REG_SZ, reinterpret_cast<const BYTE*>(version),
-        static_cast<DWORD>(strlen(version) + 1));
-    RegCloseKey(handle);
+    else
+        SetNamedValue(HKEY_CURRENT_USER, key.c_str(), "Version", version,
+            static_cast<DWORD>(strlen(version) + 1), REG_SZ);
 }

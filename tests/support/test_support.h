@@ -41,6 +41,8 @@ std::string MakeScratchDirectory();
 // Registry
 void DeleteTree(HKEY root, const char* path);
 void ResetRegistry(); // preferences, class keys and the Find entry
+void SetNamedValue(
+    HKEY root, const char* path, const char* name, const void* data, DWORD size, DWORD type);
 void SetDefaultValue(HKEY root, const char* path, const void* data, DWORD size, DWORD type);
 void SetDefaultText(HKEY root, const char* path, const std::string& text); // with its zero
 // view: 0, or KEY_WOW64_32KEY / KEY_WOW64_64KEY for one registry view of a 64-bit system.

@@ -80,7 +80,8 @@ struct Phrase {
     char text[160];
 };
 
-Phrase Why(const RegistryText& read)
+// Why a read (RegistryText or RegistryNumber) gave nothing usable.
+template <typename Read> Phrase Why(const Read& read)
 {
     Phrase phrase = {};
     DescribeReadFailure(read.result, read.type, read.error, phrase.text, sizeof phrase.text);
@@ -365,7 +366,7 @@ bool CheckServer(
     } else if (!facts.isImage) {
         report.Fault(ClassNotRegistered, "reinstall the player", view.label,
             "the class's module \"%s\" is not a Windows module", modulePath);
-    } else if (strcmp(MachineBitness(facts.machine), view.bits == 64 ? "64-bit" : "32-bit") != 0) {
+    } else if (MachineBits(facts.machine) != view.bits) {
         report.Fault(ClassNotRegistered,
             "register the module of the view's bitness (kvshellsearch.dll: 32-bit, "
             "kvshellsearch64.dll: 64-bit) with the regsvr32 of that bitness",
@@ -426,11 +427,9 @@ void CheckPolicy(Report& report, const View& view, const char* classId)
         if (result == ReadResult::NoKey || result == ReadResult::NoValue)
             continue;
         if (result != ReadResult::Ok) {
-            char why[160] = {};
-            DescribeReadFailure(result, policy.read.type, policy.read.error, why, sizeof why);
             report.Fault(ShellExtensionPolicy, askFix, view.label,
                 "the approval policy %s\\%s\\%s %s: whether approval is enforced cannot be told",
-                policy.root, PoliciesKey, PolicyValue, why);
+                policy.root, PoliciesKey, PolicyValue, Why(policy.read).text);
             return;
         }
         enforced = enforced || policy.read.value != 0;
@@ -502,8 +501,8 @@ void CheckView(Report& report, const View& view, const char* name, int ownBits)
     ModuleFileFacts facts = {};
     char modulePath[RegistryTextSize] = {};
     const bool moduleFound = CheckServer(report, view, entry.text, facts, modulePath);
-    if (moduleFound) {
-        const int moduleBits = facts.machine == IMAGE_FILE_MACHINE_AMD64 ? 64 : 32;
+    const int moduleBits = MachineBits(facts.machine);
+    if (moduleFound && moduleBits != 0) {
         if (moduleBits == ownBits)
             CheckClassObject(report, view, modulePath, classId);
         else

@@ -60,12 +60,24 @@ void ReadModuleFileFacts(const char* path, ModuleFileFacts& facts)
     CloseHandle(file);
 }
 
-const char* MachineBitness(WORD machine)
+int MachineBits(WORD machine)
 {
     switch (machine) {
     case IMAGE_FILE_MACHINE_I386:
-        return "32-bit";
+        return 32;
     case IMAGE_FILE_MACHINE_AMD64:
+        return 64;
+    default:
+        return 0;
+    }
+}
+
+const char* MachineBitness(WORD machine)
+{
+    switch (MachineBits(machine)) {
+    case 32:
+        return "32-bit";
+    case 64:
         return "64-bit";
     default:
         return "unknown-processor";

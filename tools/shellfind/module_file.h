@@ -13,5 +13,7 @@ struct ModuleFileFacts {
 
 void ReadModuleFileFacts(const char* path, ModuleFileFacts& facts);
 
+// 32 or 64 for the x86 processors, else 0.
+int MachineBits(WORD machine);
 // "32-bit", "64-bit" or "unknown-processor".
 const char* MachineBitness(WORD machine);

@@ -5,15 +5,29 @@
 
 namespace {
 
-// ERROR_FILE_NOT_FOUND is an absent key; any other refusal (access denied, a key marked for
-// deletion) is worth telling apart.
-ReadResult OpenKey(HKEY root, const char* path, REGSAM view, HKEY& key, LONG& error)
+// Opens the key, queries the value into data (size: in, the room; out, the bytes) and closes
+// the key. ERROR_FILE_NOT_FOUND from the open is an absent key; any other refusal (access
+// denied, a key marked for deletion) is worth telling apart. A value larger than the room is
+// TooLong.
+ReadResult QueryValue(HKEY root, const char* path, const char* valueName, REGSAM view, DWORD& type,
+    LONG& error, void* data, DWORD* size)
 {
-    key = nullptr;
+    HKEY key = nullptr;
     error = RegOpenKeyExA(root, path, 0, KEY_QUERY_VALUE | view, &key);
-    if (error == ERROR_SUCCESS)
+    if (error != ERROR_SUCCESS)
+        return error == ERROR_FILE_NOT_FOUND ? ReadResult::NoKey : ReadResult::KeyRefused;
+    error = RegQueryValueExA(key, valueName, nullptr, &type, static_cast<BYTE*>(data), size);
+    RegCloseKey(key);
+    switch (error) {
+    case ERROR_SUCCESS:
         return ReadResult::Ok;
-    return error == ERROR_FILE_NOT_FOUND ? ReadResult::NoKey : ReadResult::KeyRefused;
+    case ERROR_FILE_NOT_FOUND:
+        return ReadResult::NoValue;
+    case ERROR_MORE_DATA:
+        return ReadResult::TooLong;
+    default:
+        return ReadResult::Failed;
+    }
 }
 
 const char* TypeName(DWORD type)
@@ -29,32 +43,21 @@ void ReadRegistryText(
     HKEY root, const char* path, const char* valueName, REGSAM view, RegistryText& out)
 {
     memset(&out, 0, sizeof out);
-    HKEY key = nullptr;
-    out.result = OpenKey(root, path, view, key, out.error);
-    if (out.result != ReadResult::Ok)
-        return;
     // One byte more than a text may fill, so that a value of exactly that size still reads and
     // the buffer stays terminated behind it.
     char data[RegistryTextSize + 1] = {};
     DWORD size = RegistryTextSize;
-    out.error = RegQueryValueExA(
-        key, valueName, nullptr, &out.type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
-
+    out.result = QueryValue(root, path, valueName, view, out.type, out.error, data, &size);
+    if (out.result != ReadResult::Ok)
+        return;
     // A value that fills the whole buffer without a zero may go on beyond it.
-    const bool tooLong = out.error == ERROR_MORE_DATA
-        || (out.error == ERROR_SUCCESS && size == RegistryTextSize && data[size - 1] != '\0');
-    if (out.error == ERROR_FILE_NOT_FOUND) {
-        out.result = ReadResult::NoValue;
-    } else if (tooLong) {
+    if (size == RegistryTextSize && data[size - 1] != '\0') {
         out.result = ReadResult::TooLong;
-    } else if (out.error != ERROR_SUCCESS) {
-        out.result = ReadResult::Failed;
     } else if (out.type != REG_SZ && out.type != REG_EXPAND_SZ) {
         out.result = ReadResult::WrongType;
     } else {
-        out.result
-            = size != 0 && data[size - 1] != '\0' ? ReadResult::Unterminated : ReadResult::Ok;
+        if (size != 0 && data[size - 1] != '\0')
+            out.result = ReadResult::Unterminated;
         if (out.type == REG_EXPAND_SZ) {
             DWORD needed = ExpandEnvironmentStringsA(data, out.text, RegistryTextSize);
             if (needed == 0 || needed > RegistryTextSize) {
@@ -71,39 +74,23 @@ void ReadRegistryNumber(
     HKEY root, const char* path, const char* valueName, REGSAM view, RegistryNumber& out)
 {
     memset(&out, 0, sizeof out);
-    HKEY key = nullptr;
-    out.result = OpenKey(root, path, view, key, out.error);
-    if (out.result != ReadResult::Ok)
-        return;
     BYTE data[16] = {};
     DWORD size = sizeof data;
-    out.error = RegQueryValueExA(key, valueName, nullptr, &out.type, data, &size);
-    RegCloseKey(key);
-    // A number too large for the buffer is no DWORD either.
-    const bool wrongType = out.error == ERROR_MORE_DATA
-        || (out.error == ERROR_SUCCESS && (out.type != REG_DWORD || size != sizeof(DWORD)));
-    if (out.error == ERROR_FILE_NOT_FOUND)
-        out.result = ReadResult::NoValue;
-    else if (wrongType)
+    out.result = QueryValue(root, path, valueName, view, out.type, out.error, data, &size);
+    // A value too large for the buffer is no DWORD either.
+    if (out.result == ReadResult::TooLong
+        || (out.result == ReadResult::Ok && (out.type != REG_DWORD || size != sizeof(DWORD))))
         out.result = ReadResult::WrongType;
-    else if (out.error != ERROR_SUCCESS)
-        out.result = ReadResult::Failed;
-    else
+    else if (out.result == ReadResult::Ok)
         memcpy(&out.value, data, sizeof out.value);
 }
 
 ReadResult RegistryValueState(HKEY root, const char* path, const char* valueName, REGSAM view)
 {
-    HKEY key = nullptr;
+    DWORD type = 0;
     LONG error = 0;
-    ReadResult opened = OpenKey(root, path, view, key, error);
-    if (opened != ReadResult::Ok)
-        return opened;
-    error = RegQueryValueExA(key, valueName, nullptr, nullptr, nullptr, nullptr);
-    RegCloseKey(key);
-    if (error == ERROR_SUCCESS || error == ERROR_MORE_DATA)
-        return ReadResult::Ok;
-    return error == ERROR_FILE_NOT_FOUND ? ReadResult::NoValue : ReadResult::Failed;
+    ReadResult result = QueryValue(root, path, valueName, view, type, error, nullptr, nullptr);
+    return result == ReadResult::TooLong ? ReadResult::Ok : result;
 }
 
 void DescribeReadFailure(ReadResult result, DWORD type, LONG error, char* phrase, size_t size)
