@@ -20,6 +20,9 @@ extern const CLSID CLSID_ShellSearch;
 constexpr DWORD TextBufferSize = 1024;
 // The product name and the host's executable path use this size.
 constexpr DWORD ShortTextSize = 260;
+// The satellite's path is read into 260 bytes of a block one byte larger, which keeps a path that
+// fills the read terminated.
+constexpr DWORD SatellitePathBlockSize = ShortTextSize + 1;
 
 constexpr char DefaultProductName[] = "Kestrovane";
 constexpr int PreferenceVersionMajor = 6;

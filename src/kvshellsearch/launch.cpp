@@ -1,34 +1,48 @@
 #include "launch.h"
 
-#include "kvshellsearch.h"
 #include "preferences.h"
 #include "text.h"
 
 static constexpr char SearchSwitch[] = " /search";
 static constexpr DWORD SearchSwitchLength = sizeof SearchSwitch - 1;
 
-HRESULT LaunchPlayerSearch()
+void MakePlayerCommand(const char* product, REGSAM view, PlayerCommand& command)
 {
     // The opening quote stands in front of the path before it is read.
-    char command[TextBufferSize] = {};
-    command[0] = '"';
-    if (!ReadMainAppPath(command + 1, TextBufferSize - 1))
-        return E_FAIL;
+    char* text = command.text;
+    for (char& byte : command.text)
+        byte = '\0'; // cppcheck-suppress useStlAlgorithm
+    text[0] = '"';
+    command.start = 1;
+    command.read = ReadMainApp(product, view, text + 1, TextBufferSize - 1);
+    if (command.read.result != TextReadResult::Read) {
+        command.outcome = PlayerCommand::NoPath;
+        return;
+    }
 
-    DWORD length = static_cast<DWORD>(TextLength(command));
+    DWORD length = static_cast<DWORD>(TextLength(text));
     DWORD room = (TextBufferSize - 1) - length;
-    char* commandStart = command + 1;
 
     // A path stored with its own quotes is taken as it is; otherwise wrap it, so that a path
     // with spaces names that program and not a shorter one in front of the first space.
-    if (command[1] != '"' && room != 0) {
-        command[length++] = '"';
+    if (text[1] != '"' && room != 0) {
+        text[length++] = '"';
         --room;
-        commandStart = command;
+        command.start = 0;
     }
-    if (room < SearchSwitchLength)
-        return E_FAIL;
-    CopyBytes(command + length, SearchSwitch, sizeof SearchSwitch);
+    if (room < SearchSwitchLength) {
+        command.outcome = PlayerCommand::TooLong;
+        return;
+    }
+    CopyBytes(text + length, SearchSwitch, sizeof SearchSwitch);
+    command.outcome = PlayerCommand::Ready;
+}
 
-    return WinExec(commandStart, SW_SHOWDEFAULT) > 31 ? S_OK : E_FAIL;
+HRESULT LaunchPlayerSearch()
+{
+    PlayerCommand command = {};
+    MakePlayerCommand(GetProductName(), 0, command);
+    if (command.outcome != PlayerCommand::Ready)
+        return E_FAIL;
+    return WinExec(command.Line(), SW_SHOWDEFAULT) > 31 ? S_OK : E_FAIL;
 }

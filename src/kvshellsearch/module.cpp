@@ -5,7 +5,6 @@
 
 #include "kvshellsearch.h"
 #include "preferences.h"
-#include "registry_access.h"
 #include "stack_guard.h"
 
 HMODULE OwnModule;
@@ -56,17 +55,13 @@ static bool IsOwnModuleFile(const char* path)
 // The translated resource module named by the player's preferences, or null.
 static HMODULE LoadSatelliteModule()
 {
-    char keyPath[TextBufferSize] = {};
-    FormatPreferenceKeyPath(SatelliteKeyTemplate, keyPath);
-
-    // One byte more than is read, so a path that fills the read is still terminated.
-    char* path = new (std::nothrow) char[ShortTextSize + 1]();
+    char* path = new (std::nothrow) char[SatellitePathBlockSize]();
     if (path == nullptr)
         return nullptr;
 
     HMODULE satellite = nullptr;
     // A preference naming this very module means our own texts: nothing is loaded for it.
-    if (ReadDefaultTextValue(HKEY_CLASSES_ROOT, keyPath, path, ShortTextSize)
+    if (ReadSatellitePath(GetProductName(), 0, path).result == TextReadResult::Read
         && !IsOwnModuleFile(path)) {
         // As data only: a satellite holds strings, and no code of its own may run inside the
         // shell's process, least of all under the loader lock we are holding here.

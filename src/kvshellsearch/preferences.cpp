@@ -1,7 +1,6 @@
 #include "preferences.h"
 
 #include "kvshellsearch.h"
-#include "registry_access.h"
 #include "text.h"
 
 // Zero-padded to its full size, in a writable section of its own, so that a vendor's tool finds
@@ -16,14 +15,10 @@ const char* FileNameOfPath(const char* path)
     return separator != nullptr ? separator + 1 : path;
 }
 
-static bool ReadNameFromEnvironment(char* name)
+static bool ReadNameFromEnvironment(const char* hostPath, char* name)
 {
-    char hostPath[ShortTextSize] = {};
-    DWORD length = GetModuleFileNameA(nullptr, hostPath, ShortTextSize);
-    if (length == 0)
+    if (hostPath[0] == '\0')
         return false;
-    hostPath[ShortTextSize - 1] = '\0'; // a path cut at the capacity may come back unterminated
-
     // A value too long for the slot is reported with the size it would need: treat it as absent.
     char value[ShortTextSize] = {};
     DWORD valueLength = GetEnvironmentVariableA(FileNameOfPath(hostPath), value, ShortTextSize);
@@ -33,25 +28,52 @@ static bool ReadNameFromEnvironment(char* name)
     return true;
 }
 
+void ResolveProductName(const char* slot, const char* hostPath, char* name)
+{
+    if (slot[0] != '\0') {
+        CopyBytes(name, slot, ShortTextSize - 1);
+        name[ShortTextSize - 1] = '\0';
+    } else if (!ReadNameFromEnvironment(hostPath, name)) {
+        CopyBytes(name, DefaultProductName, sizeof DefaultProductName);
+    }
+}
+
 const char* GetProductName()
 {
     if (ProductNameSlot[0] != '\0')
         return ProductNameSlot;
-    if (!ReadNameFromEnvironment(ProductNameSlot))
-        CopyBytes(ProductNameSlot, DefaultProductName, sizeof DefaultProductName);
+    char hostPath[ShortTextSize] = {};
+    // A path cut at the capacity may come back unterminated; a failed query leaves it empty.
+    if (GetModuleFileNameA(nullptr, hostPath, ShortTextSize) == 0)
+        hostPath[0] = '\0';
+    hostPath[ShortTextSize - 1] = '\0';
+    ResolveProductName(ProductNameSlot, hostPath, ProductNameSlot);
     return ProductNameSlot;
 }
 
-void FormatPreferenceKeyPath(const char* keyTemplate, char* path)
+void FormatPreferenceKeyPath(const char* keyTemplate, const char* product, char* path)
 {
     // wsprintfA writes at most 1024 bytes, the size of our text buffers; the longest product
     // name (259 characters) and either template fit well within that.
-    wsprintfA(path, keyTemplate, GetProductName(), PreferenceVersionMajor, PreferenceVersionMinor);
+    wsprintfA(path, keyTemplate, product, PreferenceVersionMajor, PreferenceVersionMinor);
+}
+
+TextReadFacts ReadMainApp(const char* product, REGSAM view, char* dest, DWORD capacity)
+{
+    char keyPath[TextBufferSize] = {};
+    FormatPreferenceKeyPath(MainAppKeyTemplate, product, keyPath);
+    return ReadDefaultText(HKEY_CLASSES_ROOT, keyPath, view, dest, capacity);
 }
 
 bool ReadMainAppPath(char* dest, DWORD capacity)
 {
+    return ReadMainApp(GetProductName(), 0, dest, capacity).result == TextReadResult::Read;
+}
+
+TextReadFacts ReadSatellitePath(const char* product, REGSAM view, char* path)
+{
     char keyPath[TextBufferSize] = {};
-    FormatPreferenceKeyPath(MainAppKeyTemplate, keyPath);
-    return ReadDefaultTextValue(HKEY_CLASSES_ROOT, keyPath, dest, capacity);
+    FormatPreferenceKeyPath(SatelliteKeyTemplate, product, keyPath);
+    // One byte more than is read, so a path that fills the read is still terminated.
+    return ReadDefaultText(HKEY_CLASSES_ROOT, keyPath, view, path, SatellitePathBlockSize - 1);
 }

@@ -5,6 +5,7 @@
 
 #include "kvshellsearch.h"
 #include "preferences.h"
+#include "registration_rules.h"
 #include "text.h"
 
 namespace {
@@ -77,24 +78,6 @@ void FormatKeyPath(const RegistryKey& key, const char* classId, char* path)
     wsprintfA(path, key.pathTemplate, argument); // bounded at 1024 bytes, our buffer size
 }
 
-// The newer shells show the longer menu text. The minor version of platform 1 is tested by
-// itself: 4.10 counts as older, 4.90 as newer.
-bool IsNewerShell()
-{
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!GetVersionExA(&version))
-        return false;
-    switch (version.dwPlatformId) {
-    case VER_PLATFORM_WIN32_NT:
-        return version.dwMajorVersion > 4;
-    case VER_PLATFORM_WIN32_WINDOWS:
-        return version.dwMajorVersion > 3 && version.dwMinorVersion > 10;
-    default:
-        return false;
-    }
-}
-
 // A string missing from the resource module gives an empty text.
 void LoadResourceText(UINT id, char* text)
 {
@@ -108,30 +91,7 @@ HRESULT MakeModulePath(char* modulePath)
 {
     char mainApp[TextBufferSize] = {};
     ReadMainAppPath(mainApp, TextBufferSize); // without a preference: the bare file name
-
-    // Quotes around the stored path belong to command lines; COM cannot load a quoted path.
-    const char* start = mainApp;
-    size_t length = TextLength(mainApp);
-    if (start[0] == '"') {
-        ++start;
-        const char* closingQuote = FindChar(start, '"');
-        length = closingQuote != nullptr ? static_cast<size_t>(closingQuote - start) : length - 1;
-    }
-
-    // Without any backslash the value names no directory: the bare file name, as without a
-    // preference.
-    size_t kept = 0;
-    for (size_t i = length; i > 0; --i) {
-        if (start[i - 1] == '\\') {
-            kept = i;
-            break;
-        }
-    }
-    if (kept + sizeof ModuleFileName > TextBufferSize)
-        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
-    CopyBytes(modulePath, start, kept);
-    CopyBytes(modulePath + kept, ModuleFileName, sizeof ModuleFileName);
-    return S_OK;
+    return MakeRegisteredModulePath(mainApp, ModuleFileName, modulePath);
 }
 
 const char* TextFor(ValueData data, const RegistrationTexts& texts)
@@ -201,8 +161,7 @@ STDAPI DllRegisterServer()
     if (FAILED(result))
         return result;
     LoadResourceText(IDS_CLASS_DISPLAY_NAME, texts.displayName);
-    LoadResourceText(
-        IsNewerShell() ? IDS_MENU_TEXT_NEWER_SHELL : IDS_MENU_TEXT_OLDER_SHELL, texts.menuText);
+    LoadResourceText(MenuTextIdForThisSystem(), texts.menuText);
     return WriteLayout(texts);
 }
 

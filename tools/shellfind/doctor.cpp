@@ -3,90 +3,43 @@
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-
+#include "console.h"
 #include "exit_codes.h"
 #include "find_entries.h"
+#include "kvshellsearch.h"
+#include "launch.h"
 #include "module_file.h"
+#include "preferences.h"
+#include "registration_rules.h"
 #include "registry_text.h"
+#include "report.h"
+#include "shell_paths.h"
+#include "shell_policy.h"
+#include "text.h"
 
 namespace {
 
 constexpr char OurClassId[] = "{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}";
-constexpr char DefaultProductName[] = "Kestrovane";
-constexpr char PreferenceTemplate[] = "Software\\Tessalquorin\\%s\\6.0\\Preferences\\%s";
-constexpr char PoliciesKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Policies\\Explorer";
-constexpr char PolicyValue[] = "EnforceShellExtensionSecurity";
-constexpr char ApprovedKey[]
-    = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
-constexpr char BlockedKey[]
-    = "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Blocked";
-// The module reads the satellite's path into 260 bytes, its terminating zero included.
-constexpr size_t SatellitePathLimit = 259;
-constexpr char SearchSwitch[] = " /search";
+constexpr char AdministratorFix[] = "only an administrator of this machine (or the domain's group "
+                                    "policy) can change this";
 
 struct View {
     const char* label;
     REGSAM flag; // 0 on a 32-bit system
     int bits;
-    bool native; // the view the system's own shell reads
+    bool native; // the view the system's own shell reads: only its faults are counted
+    const char* moduleFile; // the module file name registration writes for this bitness
 };
 
-// Lines go out as they are found; the first fault decides the exit code.
-class Report {
-public:
-    template <typename... Arguments>
-    void Ok(const char* scope, const char* format, Arguments... arguments)
-    {
-        Line("ok   ", scope, nullptr, format, arguments...);
-    }
-    template <typename... Arguments>
-    void Skip(const char* scope, const char* format, Arguments... arguments)
-    {
-        Line("skip ", scope, nullptr, format, arguments...);
-    }
-    template <typename... Arguments>
-    void Fault(ExitCode code, const char* fix, const char* scope, const char* format,
-        Arguments... arguments)
-    {
-        Line("FAULT", scope, fix, format, arguments...);
-        if (faults_++ == 0)
-            firstFault_ = code;
-    }
-    int Faults() const { return faults_; }
-    int ExitCode() const { return firstFault_; }
-
-private:
-    template <typename... Arguments>
-    static void Line(const char* status, const char* scope, const char* fix, const char* format,
-        Arguments... arguments)
-    {
-        char text[4096] = {};
-        snprintf(text, sizeof text - 1, format, arguments...);
-        if (fix != nullptr)
-            printf("%s %s: %s -- %s\n", status, scope, text, fix);
-        else
-            printf("%s %s: %s\n", status, scope, text);
-    }
-
-    int faults_ = 0;
-    int firstFault_ = Success;
+// What the doctor learned of the player's preferences in one view, as the module reads them.
+struct Preferences {
+    char product[ShortTextSize];
+    TextReadFacts mainAppRead;
+    char mainApp[TextBufferSize]; // as registration reads it
+    char registerFix[2 * TextBufferSize]; // how to register the module again, as a command
 };
-
-struct Phrase {
-    char text[160];
-};
-
-// Why a read (RegistryText or RegistryNumber) gave nothing usable.
-template <typename Read> Phrase Why(const Read& read)
-{
-    Phrase phrase = {};
-    DescribeReadFailure(read.result, read.type, read.error, phrase.text, sizeof phrase.text);
-    return phrase;
-}
 
 bool SystemIs64Bit()
 {
@@ -102,239 +55,309 @@ bool SystemIs64Bit()
 #endif
 }
 
-void CheckSystem(Report& report, bool is64Bit)
+// Whether Windows XP's own Start menu (the "Start panel") is on. SHGetSetSettings is looked up:
+// shell32 exports it by ordinal 68 only on some releases, and releases before XP have no panel.
+bool StartPanelIsOn()
+{
+    typedef void(WINAPI * GetSetSettingsFunction)(SHELLSTATE*, DWORD, BOOL);
+    HMODULE shell = GetModuleHandleA("shell32.dll");
+    if (shell == nullptr)
+        return false;
+    auto getSetSettings = reinterpret_cast<GetSetSettingsFunction>(
+        reinterpret_cast<void*>(GetProcAddress(shell, "SHGetSetSettings")));
+    if (getSetSettings == nullptr) {
+        getSetSettings = reinterpret_cast<GetSetSettingsFunction>(
+            reinterpret_cast<void*>(GetProcAddress(shell, MAKEINTRESOURCEA(68))));
+    }
+    if (getSetSettings == nullptr)
+        return false;
+    SHELLSTATE state = {};
+    getSetSettings(&state, SSF_STARTPANELON, FALSE);
+    return state.fStartPanelOn != 0;
+}
+
+// The system line: whether this Windows has a Find/Search menu at all, and where.
+bool CheckSystem(Report& report, bool is64Bit)
 {
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     if (!GetVersionExA(&version)) {
-        report.Fault(NoFindMenu, "run the doctor on the customer's Windows itself", "system",
+        report.Fault(true, NoFindMenu, "run the doctor on the customer's Windows itself", "system",
             "the Windows version cannot be read");
-        return;
+        return false;
     }
     const unsigned long major = version.dwMajorVersion;
     const unsigned long minor = version.dwMinorVersion;
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS
-        || (version.dwPlatformId == VER_PLATFORM_WIN32_NT && major < 6)) {
-        report.Ok("system", "Windows %lu.%lu, %s: the shell has a Find/Search menu", major, minor,
-            is64Bit ? "64-bit" : "32-bit");
-        return;
+    const char* bits = is64Bit ? "64-bit" : "32-bit";
+    const char* where = nullptr;
+    bool xp = false;
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) {
+        // 95 (4.0) and 98 (4.10) call the menu Find, Me (4.90) calls it Search.
+        where = minor >= 90 ? "Start > Search" : "Start > Find";
+    } else if (version.dwPlatformId == VER_PLATFORM_WIN32_NT && major < 6) {
+        xp = major == 5 && minor >= 1;
+        where = major < 5 ? "Start > Find"
+            : xp          ? "the classic Start menu's Search submenu (Start > Search)"
+                          : "Start > Search";
     }
-    report.Fault(NoFindMenu,
-        "nothing here can be repaired: start the search from the player itself", "system",
-        "Windows %lu.%lu has no Find/Search menu (there is none from Windows Vista on): the entry "
-        "cannot show on this system",
-        major, minor);
-}
-
-// The newer shells get string 1, the older ones string 3; as registration decides.
-UINT MenuTextId()
-{
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!GetVersionExA(&version))
-        return 3;
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT)
-        return version.dwMajorVersion > 4 ? 1 : 3;
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS)
-        return version.dwMajorVersion > 3 && version.dwMinorVersion > 10 ? 1 : 3;
-    return 3;
-}
-
-HMODULE LoadAsResources(const char* path)
-{
-    return LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-}
-
-// The player name the module files its preferences under: its own slot, else the variable the
-// shell's process would give it, else the default.
-void ProductNameOf(const ModuleFileFacts& module, char* name, DWORD size)
-{
-    if (module.productName[0] != '\0') {
-        lstrcpynA(name, module.productName, static_cast<int>(size));
-        return;
+    if (where == nullptr) {
+        report.Fault(true, NoFindMenu,
+            "nothing here can be repaired: start the search from the player itself", "system",
+            "Windows %lu.%lu has no Find/Search menu (there is none from Windows Vista on): the "
+            "entry cannot show on this system",
+            major, minor);
+        return false;
     }
-    DWORD length = GetEnvironmentVariableA("explorer.exe", name, size);
-    if (length == 0 || length >= size)
-        lstrcpynA(name, DefaultProductName, static_cast<int>(size));
-}
-
-const char* StripQuotes(const char* path, char* unquoted, size_t size)
-{
-    if (path[0] != '"')
-        return path;
-    lstrcpynA(unquoted, path + 1, static_cast<int>(size));
-    char* closing = strchr(unquoted, '"');
-    if (closing != nullptr)
-        *closing = '\0';
-    return unquoted;
-}
-
-bool FileExists(const char* path)
-{
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-void CheckMainApp(Report& report, const View& view, const char* product)
-{
-    char path[512] = {};
-    snprintf(path, sizeof path, PreferenceTemplate, product, "MainApp");
-    RegistryText mainApp = {};
-    ReadRegistryText(HKEY_CLASSES_ROOT, path, "", view.flag, mainApp);
-    const char* fix = "repair or reinstall the player: its installer writes this preference";
-    if (mainApp.result != ReadResult::Ok) {
-        report.Fault(PreferencesBroken, fix, view.label, "the player's path (HKCR\\%s) %s", path,
-            Why(mainApp).text);
-        return;
+    report.Ok("system", "Windows %lu.%lu, %s: the entry shows in %s", major, minor, bits, where);
+    if (xp && StartPanelIsOn()) {
+        report.Note("system",
+            "this user has the Windows XP style Start menu on; the entry is in the Search "
+            "submenu of the classic Start menu (right-click Start > Properties > Classic Start "
+            "menu)");
     }
-    char unquoted[RegistryTextSize] = {};
-    const char* player = StripQuotes(mainApp.text, unquoted, sizeof unquoted);
-    const size_t command
-        = strlen(mainApp.text) + (mainApp.text[0] == '"' ? 0 : 2) + sizeof SearchSwitch - 1;
-    if (player[0] == '\0' || !FileExists(player)) {
-        report.Fault(PreferencesBroken, fix, view.label,
-            "the player's path (HKCR\\%s) names \"%s\", which does not exist", path, player);
-    } else if (command > RegistryTextSize - 1) {
-        report.Fault(PreferencesBroken, "install the player in a shorter path", view.label,
-            "the player's path is too long to start it: its command line needs %lu of %lu "
-            "characters",
-            static_cast<unsigned long>(command), static_cast<unsigned long>(RegistryTextSize - 1));
+    return true;
+}
+
+const char* Describe(TextReadFacts read, char* phrase, size_t size)
+{
+    switch (read.result) {
+    case TextReadResult::Read:
+        FormatText(phrase, size, "is read");
+        break;
+    case TextReadResult::NoKey:
+        FormatText(phrase, size, "is missing (no such key)");
+        break;
+    case TextReadResult::KeyRefused:
+        FormatText(phrase, size, "cannot be read: its key refuses to open (error %ld)", read.error);
+        break;
+    case TextReadResult::NoValue:
+        FormatText(phrase, size, "is missing (the key has no default value)");
+        break;
+    case TextReadResult::TooLong:
+        FormatText(
+            phrase, size, "is too long for the module's buffer (%lu bytes stored)", read.size);
+        break;
+    case TextReadResult::Failed:
+        FormatText(phrase, size, "cannot be read (error %ld)", read.error);
+        break;
+    }
+    return phrase;
+}
+
+const char* TypeName(DWORD type)
+{
+    static const char* const names[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY",
+        "REG_DWORD", "REG_DWORD_BIG_ENDIAN", "REG_LINK", "REG_MULTI_SZ"};
+    return type < ARRAYSIZE(names) ? names[type] : "an unknown type";
+}
+
+// The product name the module files its preferences under, by the module's own rule: its slot,
+// else the variable named after the shell's executable, else the default.
+void ProductNameOf(const ModuleFileFacts& module, char* product)
+{
+    char shell[MAX_PATH + 16] = {};
+    GetWindowsDirectoryA(shell, MAX_PATH);
+    lstrcatA(shell, "\\explorer.exe");
+    ResolveProductName(
+        module.exists && module.isImage ? module.productName : DefaultProductName, shell, product);
+}
+
+void ReadPreferences(
+    const View& view, const ModuleFileFacts& module, bool is64Bit, Preferences& preferences)
+{
+    ProductNameOf(module, preferences.product);
+    preferences.mainAppRead = ReadMainApp(
+        preferences.product, view.flag, preferences.mainApp, sizeof preferences.mainApp);
+    char modulePath[TextBufferSize] = {};
+    const bool readable = preferences.mainAppRead.result == TextReadResult::Read;
+    const bool fits = readable
+        && SUCCEEDED(MakeRegisteredModulePath(preferences.mainApp, view.moduleFile, modulePath));
+    const char* regsvr32
+        = view.bits == 32 && is64Bit ? "%SystemRoot%\\SysWOW64\\regsvr32.exe" : "regsvr32";
+    if (!fits) {
+        FormatText(preferences.registerFix, sizeof preferences.registerFix,
+            "mend the player's path first (HKCR\\...\\Preferences\\MainApp, see its line), then "
+            "register the module again with %s",
+            regsvr32);
+    } else if (FileExists(modulePath)) {
+        FormatText(preferences.registerFix, sizeof preferences.registerFix,
+            "register the module again: %s \"%s\"", regsvr32, modulePath);
     } else {
-        report.Ok(view.label, "the player is %s", player);
+        FormatText(preferences.registerFix, sizeof preferences.registerFix,
+            "repair the player's installation, which puts \"%s\" back, or copy %s there; then "
+            "register it: %s \"%s\"",
+            modulePath, view.moduleFile, regsvr32, modulePath);
     }
 }
 
-// Returns the module that holds the texts registration would write: the satellite when it
-// loads, else the module itself (the module falls back the same way).
-HMODULE CheckSatellite(Report& report, const View& view, const char* product, HMODULE own)
+// Whether the player starts: the module's own command line, and the program it names.
+void CheckPlayer(Report& report, const View& view, const Preferences& preferences)
 {
-    char path[512] = {};
-    snprintf(path, sizeof path, PreferenceTemplate, product, "SatelliteShellSearch");
-    RegistryText satellite = {};
-    ReadRegistryText(HKEY_CLASSES_ROOT, path, "", view.flag, satellite);
-    if (satellite.result == ReadResult::NoKey || satellite.result == ReadResult::NoValue) {
-        report.Ok(view.label, "no translation is set: the texts are the module's own");
-        return own;
+    const char* fix = "repair the player's installation (it writes this preference), or set "
+                      "HKCR\\...\\Preferences\\MainApp as a REG_SZ to the player's full path";
+    char key[TextBufferSize] = {};
+    FormatPreferenceKeyPath(MainAppKeyTemplate, preferences.product, key);
+    PlayerCommand command = {};
+    MakePlayerCommand(preferences.product, view.flag, command);
+    if (command.outcome == PlayerCommand::NoPath) {
+        char phrase[160];
+        report.Fault(view.native, PreferencesBroken, fix, view.label,
+            "the player's path (HKCR\\%s) %s: the module starts nothing", key,
+            Describe(command.read, phrase, sizeof phrase));
+        return;
     }
-    const char* fix = "set HKCR\\...\\SatelliteShellSearch to the translated module's full path, "
-                      "or delete it for the module's own texts, then register again";
-    if (satellite.result != ReadResult::Ok) {
-        report.Fault(PreferencesBroken, fix, view.label, "the translation's path (HKCR\\%s) %s",
-            path, Why(satellite).text);
-        return own;
+    if (command.outcome == PlayerCommand::TooLong) {
+        report.Fault(view.native, PreferencesBroken, "install the player in a shorter path",
+            view.label,
+            "the player's path is too long: with its quotes and \" /search\" it does not fit "
+            "the module's %lu characters",
+            static_cast<unsigned long>(TextBufferSize - 1));
+        return;
     }
-    if (strlen(satellite.text) > SatellitePathLimit) {
-        report.Fault(PreferencesBroken, fix, view.label,
-            "the translation's path is longer than the %lu characters the module reads",
-            static_cast<unsigned long>(SatellitePathLimit));
-        return own;
+    const char* path = command.text + 1;
+    char program[PathTextSize] = {};
+    char found[PathTextSize] = {};
+    if (!FindProgramOfCommandLine(command.Line(), program, found)) {
+        const bool openQuote = path[0] == '"' && FindChar(path + 1, '"') == nullptr;
+        const bool unexpanded = command.read.type == REG_EXPAND_SZ && FindChar(path, '%');
+        report.Fault(view.native, PreferencesBroken, fix, view.label,
+            "the module starts %s, and there is no program \"%s\"%s", command.Line(), program,
+            openQuote        ? ": the path opens a quote and never closes it"
+                : unexpanded ? ": the value is a REG_EXPAND_SZ, and the module does not expand it"
+                             : "");
+        return;
     }
-    HMODULE texts = LoadAsResources(satellite.text);
-    if (texts == nullptr) {
-        report.Fault(PreferencesBroken, fix, view.label,
-            "the translation \"%s\" does not load as resources (error %lu)", satellite.text,
-            GetLastError());
-        return own;
+    ModuleFileFacts image = {};
+    ReadModuleFileFacts(found, image);
+    if (!image.isImage || MachineBits(image.machine) == 0) {
+        report.Fault(view.native, PreferencesBroken, fix, view.label,
+            "the module starts %s, but \"%s\" is not a Windows program", command.Line(), found);
+        return;
     }
-    for (UINT id = 1; id <= 3; ++id) {
-        char text[RegistryTextSize] = {};
-        if (LoadStringA(texts, id, text, sizeof text) <= 0) {
-            report.Fault(PreferencesBroken, "use a translation built from the full string table",
-                view.label, "the translation \"%s\" lacks string %u", satellite.text, id);
-            return texts;
-        }
-    }
-    report.Ok(view.label, "the translation \"%s\" holds strings 1 to 3", satellite.text);
-    return texts;
+    report.Ok(view.label, "the player starts: %s", command.Line());
+    if (command.read.type != REG_SZ)
+        report.Note(view.label,
+            "the player's path is stored as %s; the module reads it as it is, but the player's "
+            "installer writes a REG_SZ",
+            TypeName(command.read.type));
 }
 
-// A text below the entry's key; a fault when it cannot be used.
-bool ReadEntryText(Report& report, const View& view, const char* entryKey, const char* subkey,
-    ExitCode code, const char* fix, const char* what, RegistryText& value)
+// The menu text registration would write now: string 1 or 3 of the satellite, by the module's
+// own reading and fallback, else of the module itself. Empty when those texts lack it.
+struct ExpectedText {
+    bool known; // false when no texts could be read
+    bool fromTranslation;
+    UINT id;
+    char text[TextBufferSize];
+};
+
+void ReadExpectedMenuText(Report& report, const View& view, const Preferences& preferences,
+    const char* ownModule, ExpectedText& expected)
+{
+    expected = ExpectedText();
+    HMODULE texts = nullptr;
+    char satellite[SatellitePathBlockSize] = {};
+    const TextReadFacts read = ReadSatellitePath(preferences.product, view.flag, satellite);
+    if (read.result == TextReadResult::Read) {
+        texts = LoadLibraryExA(satellite, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        if (texts == nullptr)
+            report.Note(view.label,
+                "the translation \"%s\" does not load (error %lu): the module uses its own "
+                "texts%s",
+                satellite, GetLastError(),
+                read.type == REG_EXPAND_SZ ? " (the value is a REG_EXPAND_SZ, which the module "
+                                             "does not expand)"
+                                           : "");
+    } else if (read.result != TextReadResult::NoKey && read.result != TextReadResult::NoValue) {
+        char phrase[160];
+        report.Note(view.label, "the translation's path %s: the module uses its own texts",
+            Describe(read, phrase, sizeof phrase));
+    }
+    expected.fromTranslation = texts != nullptr;
+    if (texts == nullptr && ownModule[0] != '\0')
+        texts = LoadLibraryExA(ownModule, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (texts == nullptr)
+        return;
+    expected.known = true;
+    expected.id = MenuTextIdForThisSystem();
+    if (LoadStringA(texts, expected.id, expected.text, sizeof expected.text) <= 0)
+        expected.text[0] = '\0';
+    FreeLibrary(texts);
+    if (expected.text[0] == '\0')
+        report.Note(view.label,
+            "the %s lacks string %u: registering the module writes an empty menu text, and the "
+            "shell shows no entry without one",
+            expected.fromTranslation ? "translation" : "module", expected.id);
+}
+
+// Whether the entry shows: the shell lists an entry only with a menu text. A text other than
+// the one registration writes now still shows, and is a note.
+void CheckMenuText(Report& report, const View& view, const char* entryKey,
+    const ExpectedText& expected, const char* registerFix)
 {
     char path[1200] = {};
-    snprintf(path, sizeof path, "%s\\%s", entryKey, subkey);
-    ReadRegistryText(HKEY_LOCAL_MACHINE, path, "", view.flag, value);
-    if (value.result == ReadResult::Ok)
-        return true;
-    report.Fault(code, fix, view.label, "%s (HKLM\\%s) %s", what, path, Why(value).text);
-    return false;
-}
-
-void CheckMenuText(
-    Report& report, const View& view, const char* entryKey, HMODULE texts, const char* registerFix)
-{
+    FormatText(path, sizeof path, "%s\\0", entryKey);
     RegistryText menu = {};
-    if (!ReadEntryText(
-            report, view, entryKey, "0", MenuTextWrong, registerFix, "the menu text", menu))
+    ReadRegistryText(HKEY_LOCAL_MACHINE, path, "", view.flag, menu);
+    const bool usable = menu.result == ReadResult::Ok || menu.result == ReadResult::Unterminated;
+    if (!usable || menu.text[0] == '\0') {
+        char why[160] = {};
+        if (usable)
+            FormatText(why, sizeof why, "is empty");
+        else
+            DescribeReadFailure(menu.result, menu.type, menu.error, why, sizeof why);
+        const bool registeringHelps = !expected.known || expected.text[0] != '\0';
+        char fix[3 * TextBufferSize] = {};
+        if (registeringHelps)
+            lstrcpynA(fix, registerFix, sizeof fix);
+        else if (expected.fromTranslation)
+            FormatText(fix, sizeof fix,
+                "delete HKCR\\...\\SatelliteShellSearch (or point it at a complete "
+                "translation), then %s",
+                registerFix);
+        else
+            lstrcpynA(
+                fix, "repair the player's installation: the module lacks its texts", sizeof fix);
+        report.Fault(view.native, MenuTextWrong, fix, view.label,
+            "the menu text (HKLM\\%s) %s: the shell shows no entry without one", path, why);
         return;
-    char expected[RegistryTextSize] = {};
-    const UINT id = MenuTextId();
-    if (texts == nullptr) {
-        report.Skip(view.label,
-            "the menu text \"%s\" is not compared: no module to read the texts from", menu.text);
-    } else if (LoadStringA(texts, id, expected, sizeof expected) <= 0 || expected[0] == '\0') {
-        report.Fault(MenuTextWrong, "use a module or translation with the full string table",
-            view.label, "the menu text would be empty: the texts lack string %u", id);
-    } else if (strcmp(menu.text, expected) != 0) {
-        report.Fault(MenuTextWrong, registerFix, view.label,
-            "the menu text is \"%s\", but registration writes \"%s\" on this system now", menu.text,
-            expected);
-    } else {
-        report.Ok(view.label, "the menu text is \"%s\"", menu.text);
     }
+    report.Ok(view.label, "the entry shows as \"%s\"", menu.text);
+    if (menu.result == ReadResult::Unterminated)
+        report.Note(view.label, "the menu text is stored without its terminating zero");
+    if (expected.text[0] != '\0' && lstrcmpA(menu.text, expected.text) != 0)
+        report.Note(view.label,
+            "the menu text is \"%s\"; registration writes \"%s\" on this system now -- to show "
+            "that, %s",
+            menu.text, expected.text, registerFix);
 }
 
-void CheckIcon(Report& report, const View& view, const char* entryKey, const char* registerFix)
-{
-    RegistryText icon = {};
-    if (!ReadEntryText(report, view, entryKey, "0\\DefaultIcon", IconNotExtractable, registerFix,
-            "the icon", icon))
-        return;
-    // "file,index", as the shell reads it; our registration writes the file alone.
-    char file[RegistryTextSize] = {};
-    lstrcpynA(file, icon.text, sizeof file);
-    int index = 0;
-    char* comma = strrchr(file, ',');
-    if (comma != nullptr && comma[1] != '\0'
-        && strspn(comma + 1, "-0123456789") == strlen(comma + 1)) {
-        index = static_cast<int>(strtol(comma + 1, nullptr, 10));
-        *comma = '\0';
-    }
-    HICON small = nullptr;
-    if (ExtractIconExA(file, index, nullptr, &small, 1) == 0 || small == nullptr) {
-        report.Fault(IconNotExtractable, registerFix, view.label,
-            "no icon can be extracted from \"%s\"", icon.text);
-        return;
-    }
-    DestroyIcon(small);
-    report.Ok(view.label, "the icon comes from \"%s\"", icon.text);
-}
-
+// The module as the shell's COM would load it, and its class object.
 void CheckClassObject(
     Report& report, const View& view, const char* modulePath, const CLSID& classId)
 {
     // As COM loads an in-process server: the module's own directory first for what it imports.
     HMODULE module = LoadLibraryExA(modulePath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    const char* fix = "reinstall the player: the module file is damaged or lacks what it needs";
+    char fix[2 * PathTextSize] = {};
+    FormatText(fix, sizeof fix,
+        "replace \"%s\" with the player's %d-bit %s: repair the player's installation, or copy "
+        "the file from the player's package",
+        modulePath, view.bits, view.moduleFile);
     if (module == nullptr) {
-        report.Fault(ModuleNotLoaded, fix, view.label,
+        report.Fault(view.native, ModuleNotLoaded, fix, view.label,
             "the module \"%s\" does not load (error %lu)", modulePath, GetLastError());
         return;
     }
     typedef HRESULT(STDAPICALLTYPE * GetClassObjectFunction)(REFCLSID, REFIID, void**);
     auto getClassObject = reinterpret_cast<GetClassObjectFunction>(
         reinterpret_cast<void*>(GetProcAddress(module, "DllGetClassObject")));
-    if (getClassObject == nullptr) {
-        report.Fault(ModuleNotLoaded, fix, view.label,
-            "the module \"%s\" exports no DllGetClassObject", modulePath);
-        return;
-    }
     IClassFactory* factory = nullptr;
-    HRESULT result = getClassObject(classId, IID_IClassFactory, reinterpret_cast<void**>(&factory));
+    HRESULT result = getClassObject != nullptr
+        ? getClassObject(classId, IID_IClassFactory, reinterpret_cast<void**>(&factory))
+        : E_NOINTERFACE;
     if (FAILED(result) || factory == nullptr) {
-        report.Fault(ModuleNotLoaded, fix, view.label,
-            "the module loads but gives no class object (0x%08lX)",
+        report.Fault(view.native, ModuleNotLoaded, fix, view.label,
+            "the module \"%s\" loads but gives no class object (0x%08lX)", modulePath,
             static_cast<unsigned long>(result));
         return;
     }
@@ -343,208 +366,239 @@ void CheckClassObject(
     report.Ok(view.label, "the module loads and gives the class object");
 }
 
-// The class's module file; false when nothing further can be checked with it.
-bool CheckServer(
-    Report& report, const View& view, const char* classId, ModuleFileFacts& facts, char* modulePath)
+// The class's module file, found as the shell finds it. False when nothing more can be checked.
+bool CheckServer(Report& report, const View& view, const char* classId, const char* registerFix,
+    ModuleFileFacts& facts, char* modulePath)
 {
     char path[256] = {};
-    snprintf(path, sizeof path, "CLSID\\%s\\InProcServer32", classId);
-    const char* registerFix = "register the module again, with the regsvr32 of its bitness";
+    FormatText(path, sizeof path, "CLSID\\%s\\InProcServer32", classId);
     RegistryText server = {};
     ReadRegistryText(HKEY_CLASSES_ROOT, path, "", view.flag, server);
     if (server.result != ReadResult::Ok) {
-        report.Fault(ClassNotRegistered, registerFix, view.label,
-            "the class's module (HKCR\\%s) %s", path, Why(server).text);
+        char why[160];
+        DescribeReadFailure(server.result, server.type, server.error, why, sizeof why);
+        report.Fault(view.native, ClassNotRegistered, registerFix, view.label,
+            "the class's module (HKCR\\%s) %s", path, why);
         return false;
     }
-    lstrcpynA(modulePath, server.text, RegistryTextSize);
+    if (!FindModuleAsTheShell(server.text, modulePath)) {
+        report.Fault(view.native, ClassNotRegistered, registerFix, view.label,
+            IsFullPath(server.text)
+                ? "the class's module \"%s\" does not exist"
+                : "the class's module \"%s\" is no full path, and the shell finds no such file in "
+                  "its own directories (Windows, System, PATH)",
+            server.text);
+        return false;
+    }
     ReadModuleFileFacts(modulePath, facts);
-    if (!facts.exists) {
-        report.Fault(ClassNotRegistered,
-            "reinstall the player, or register the module from where it is now", view.label,
-            "the class's module \"%s\" does not exist", modulePath);
-    } else if (!facts.isImage) {
-        report.Fault(ClassNotRegistered, "reinstall the player", view.label,
+    char replaceFix[2 * PathTextSize] = {};
+    FormatText(replaceFix, sizeof replaceFix,
+        "replace \"%s\" with the player's %d-bit %s: repair the player's installation, or copy "
+        "the file from the player's package",
+        modulePath, view.bits, view.moduleFile);
+    if (!facts.isImage) {
+        report.Fault(view.native, ClassNotRegistered, replaceFix, view.label,
             "the class's module \"%s\" is not a Windows module", modulePath);
-    } else if (MachineBits(facts.machine) != view.bits) {
-        report.Fault(ClassNotRegistered,
-            "register the module of the view's bitness (kvshellsearch.dll: 32-bit, "
-            "kvshellsearch64.dll: 64-bit) with the regsvr32 of that bitness",
-            view.label,
+        return false;
+    }
+    if (MachineBits(facts.machine) != view.bits) {
+        report.Fault(view.native, ClassNotRegistered, replaceFix, view.label,
             "the class's module \"%s\" is %s, but only a %d-bit module loads from this view",
             modulePath, MachineBitness(facts.machine), view.bits);
-    } else {
-        report.Ok(view.label, "the class's module is \"%s\" (%s)", modulePath,
-            MachineBitness(facts.machine));
+        return false;
     }
+    report.Ok(
+        view.label, "the class's module is \"%s\" (%s)", modulePath, MachineBitness(facts.machine));
 
     RegistryText model = {};
     ReadRegistryText(HKEY_CLASSES_ROOT, path, "ThreadingModel", view.flag, model);
-    if (model.result != ReadResult::Ok)
-        report.Fault(ClassNotRegistered, registerFix, view.label, "the class's ThreadingModel %s",
-            Why(model).text);
-    else if (lstrcmpiA(model.text, "Apartment") != 0)
-        report.Fault(ClassNotRegistered, registerFix, view.label,
+    if (model.result != ReadResult::Ok || lstrcmpiA(model.text, "Apartment") != 0) {
+        report.Fault(view.native, ClassNotRegistered, registerFix, view.label,
             "the class's ThreadingModel is \"%s\", not \"Apartment\"", model.text);
-    else
-        report.Ok(view.label, "the class's ThreadingModel is Apartment");
-    return facts.exists && facts.isImage;
+        return false;
+    }
+    report.Ok(view.label, "the class's ThreadingModel is Apartment");
+    return true;
 }
 
-// Whether a value named after the class is under key, in the machine's view or the user's.
-struct Listing {
-    bool machine;
-    bool user;
-    bool unreadable;
-};
-
-Listing FindClassUnder(const char* key, const View& view, const char* classId)
-{
-    Listing listing = {};
-    ReadResult machine = RegistryValueState(HKEY_LOCAL_MACHINE, key, classId, view.flag);
-    ReadResult user = RegistryValueState(HKEY_CURRENT_USER, key, classId, 0);
-    listing.machine = machine == ReadResult::Ok;
-    listing.user = user == ReadResult::Ok;
-    listing.unreadable = machine == ReadResult::KeyRefused || machine == ReadResult::Failed
-        || user == ReadResult::KeyRefused || user == ReadResult::Failed;
-    return listing;
-}
-
+// What the shell honours before it loads the class, read as list, invoke and menu read it.
 void CheckPolicy(Report& report, const View& view, const char* classId)
 {
-    RegistryNumber machine = {};
-    RegistryNumber user = {};
-    ReadRegistryNumber(HKEY_LOCAL_MACHINE, PoliciesKey, PolicyValue, view.flag, machine);
-    ReadRegistryNumber(HKEY_CURRENT_USER, PoliciesKey, PolicyValue, 0, user);
-    const char* askFix = "have the administrator set it as a REG_DWORD, 1 or 0";
-    const struct {
-        const char* root;
-        const RegistryNumber& read;
-    } policies[] = {{"HKLM", machine}, {"HKCU", user}};
-    bool enforced = false;
-    for (const auto& policy : policies) {
-        const ReadResult result = policy.read.result;
-        if (result == ReadResult::NoKey || result == ReadResult::NoValue)
-            continue;
-        if (result != ReadResult::Ok) {
-            report.Fault(ShellExtensionPolicy, askFix, view.label,
-                "the approval policy %s\\%s\\%s %s: whether approval is enforced cannot be told",
-                policy.root, PoliciesKey, PolicyValue, Why(policy.read).text);
-            return;
-        }
-        enforced = enforced || policy.read.value != 0;
-    }
-
-    Listing approved = FindClassUnder(ApprovedKey, view, classId);
-    if (approved.unreadable) {
-        report.Fault(ShellExtensionPolicy, "have the administrator let users read the key",
-            view.label, "the list of approved shell extensions (%s) cannot be read", ApprovedKey);
-    } else if (!enforced) {
-        report.Ok(view.label, "approval of shell extensions is not enforced");
-    } else if (!approved.machine && !approved.user) {
-        report.Fault(ShellExtensionPolicy,
-            "add a value named after the class to HKLM\\...\\Shell Extensions\\Approved (the "
-            "player's installer writes it), or ask the administrator to approve it",
-            view.label, "approval of shell extensions is enforced and the class %s is not approved",
-            classId);
-    } else {
-        report.Ok(view.label, "approval is enforced and the class is approved (%s)",
-            approved.machine ? "machine" : "user");
-    }
-
-    Listing blocked = FindClassUnder(BlockedKey, view, classId);
-    if (blocked.machine || blocked.user) {
-        report.Fault(ShellExtensionPolicy,
-            "an administrator or a policy blocked it: remove the value from the Blocked key",
-            view.label, "the class %s is blocked (%s\\%s)", classId,
-            blocked.machine ? "HKLM" : "HKCU", BlockedKey);
-    } else if (blocked.unreadable) {
-        report.Fault(ShellExtensionPolicy, "have the administrator let users read the key",
-            view.label, "the list of blocked shell extensions (%s) cannot be read", BlockedKey);
+    ShellPolicy policy = {};
+    ReadShellPolicy(classId, view.flag, policy);
+    if (policy.blocked) {
+        report.Fault(view.native, ShellExtensionPolicy, AdministratorFix, view.label,
+            "the class %s is blocked (%s\\%s): the shell does not load it", classId,
+            policy.blockedBy, BlockedKey);
     } else {
         report.Ok(view.label, "the class is not blocked");
     }
+    if (policy.blockedUnreadable)
+        report.Note(view.label,
+            "a list of blocked shell extensions (%s) cannot be read by this user: the shell, "
+            "running as this user, cannot read it either",
+            BlockedKey);
+    if (policy.policyMalformed)
+        report.Note(view.label,
+            "the policy %s\\%s\\%s is stored as %s, not REG_DWORD; whether the shell honours it "
+            "is not documented, so it is taken as set",
+            policy.enforcedBy, PoliciesKey, PolicyValueName, TypeName(policy.policyType));
+    if (!policy.enforced) {
+        report.Ok(view.label, "approval of shell extensions is not enforced");
+    } else if (policy.approved) {
+        report.Ok(view.label, "approval is enforced (%s) and the class is approved (HKLM)",
+            policy.enforcedBy);
+    } else {
+        report.Fault(view.native, ShellExtensionPolicy,
+            "an administrator must add a value named after the class to HKLM\\...\\Shell "
+            "Extensions\\Approved (the player's installer writes it when run by one)",
+            view.label,
+            "approval of shell extensions is enforced (%s) and the class %s is not approved by "
+            "the machine%s",
+            policy.enforcedBy, classId,
+            policy.approvedByUserOnly
+                ? ": only this user's Approved key names it, which is not documented to count"
+                : policy.approvedUnreadable ? ": the machine's Approved key cannot be read"
+                                            : "");
+    }
 }
 
-void CheckView(Report& report, const View& view, const char* name, int ownBits)
+void CheckIcon(Report& report, const View& view, const char* entryKey, const char* fix)
+{
+    char path[1200] = {};
+    FormatText(path, sizeof path, "%s\\0\\DefaultIcon", entryKey);
+    RegistryText icon = {};
+    ReadRegistryText(HKEY_LOCAL_MACHINE, path, "", view.flag, icon);
+    // "file,index", as the shell reads it; our registration writes the file alone.
+    char file[TextBufferSize] = {};
+    lstrcpynA(file, icon.text, sizeof file);
+    int index = 0;
+    char* comma = const_cast<char*>(FindLastChar(file, ','));
+    if (comma != nullptr && comma[1] != '\0') {
+        bool number = true;
+        int value = 0;
+        const char* digit = comma[1] == '-' ? comma + 2 : comma + 1;
+        for (; *digit != '\0'; ++digit) {
+            number = number && *digit >= '0' && *digit <= '9';
+            value = value * 10 + (*digit - '0');
+        }
+        if (number) {
+            index = comma[1] == '-' ? -value : value;
+            *comma = '\0';
+        }
+    }
+    HICON small = nullptr;
+    if (icon.result != ReadResult::Ok || ExtractIconExA(file, index, nullptr, &small, 1) == 0
+        || small == nullptr) {
+        report.Note(view.label,
+            "no icon can be extracted from \"%s\": the entry shows without one -- to mend it, %s",
+            icon.text, fix);
+        return;
+    }
+    DestroyIcon(small);
+    report.Ok(view.label, "the icon comes from \"%s\"", icon.text);
+}
+
+void CheckView(Report& report, const View& view, const char* name, bool is64Bit)
 {
     char entryKey[600] = {};
-    snprintf(entryKey, sizeof entryKey, "%s\\%s", FindExtensionsStaticKey, name);
+    FormatText(entryKey, sizeof entryKey, "%s\\%s", FindExtensionsStaticKey, name);
     RegistryText entry = {};
     ReadRegistryText(HKEY_LOCAL_MACHINE, entryKey, "", view.flag, entry);
-    const char* registerFix = view.bits == 32
-        ? "register the module again (regsvr32 kvshellsearch.dll in the player's directory; on "
-          "64-bit Windows the 32-bit regsvr32 in SysWOW64), or repair the player"
-        : "register the module again (regsvr32 kvshellsearch64.dll in the player's directory), "
-          "or repair the player";
     if (entry.result == ReadResult::NoKey && !view.native) {
         report.Ok(view.label, "no entry %s here: nothing to check (the shell reads the other view)",
             name);
         return;
     }
+    const bool ours = entry.result == ReadResult::Ok && lstrcmpiA(entry.text, OurClassId) == 0;
+
+    // Our module's file tells the product name the preferences are filed under, and holds the
+    // texts registration writes when no translation is used.
+    char ourModule[PathTextSize] = {};
+    ModuleFileFacts facts = {};
+    Preferences preferences = {};
+    {
+        char server[TextBufferSize] = {};
+        FormatText(server, sizeof server, "CLSID\\%s\\InProcServer32", OurClassId);
+        RegistryText registered = {};
+        ReadRegistryText(HKEY_CLASSES_ROOT, server, "", view.flag, registered);
+        if (registered.result != ReadResult::Ok
+            || !FindModuleAsTheShell(registered.text, ourModule))
+            ourModule[0] = '\0';
+        if (ourModule[0] != '\0')
+            ReadModuleFileFacts(ourModule, facts);
+        ReadPreferences(view, facts, is64Bit, preferences);
+    }
+    const char* registerFix = preferences.registerFix;
+
     if (entry.result != ReadResult::Ok) {
-        report.Fault(EntryNotFound, registerFix, view.label, "the entry HKLM\\%s %s", entryKey,
-            Why(entry).text);
+        char why[160];
+        DescribeReadFailure(entry.result, entry.type, entry.error, why, sizeof why);
+        report.Fault(view.native, EntryNotFound,
+            entry.result == ReadResult::KeyRefused ? AdministratorFix : registerFix, view.label,
+            "the entry HKLM\\%s %s", entryKey, why);
         return;
     }
     CLSID classId = {};
     wchar_t wideClassId[64] = {};
     MultiByteToWideChar(CP_ACP, 0, entry.text, -1, wideClassId, 63);
-    if (strlen(entry.text) != 38 || FAILED(CLSIDFromString(wideClassId, &classId))) {
-        report.Fault(ClassNotRegistered, registerFix, view.label,
+    if (TextLength(entry.text) != 38 || FAILED(CLSIDFromString(wideClassId, &classId))) {
+        report.Fault(view.native, ClassNotRegistered, registerFix, view.label,
             "the entry %s names no class: \"%s\"", name, entry.text);
         return;
     }
     report.Ok(view.label, "the entry %s names the class %s", name, entry.text);
-    const bool ours = lstrcmpiA(entry.text, OurClassId) == 0;
 
-    ModuleFileFacts facts = {};
-    char modulePath[RegistryTextSize] = {};
-    const bool moduleFound = CheckServer(report, view, entry.text, facts, modulePath);
-    const int moduleBits = MachineBits(facts.machine);
-    if (moduleFound && moduleBits != 0) {
-        if (moduleBits == ownBits)
+    ExpectedText expected = {};
+    if (ours)
+        ReadExpectedMenuText(report, view, preferences, ourModule, expected);
+    CheckMenuText(report, view, entryKey, expected, registerFix);
+    CheckPolicy(report, view, entry.text);
+    char modulePath[PathTextSize] = {};
+    facts = ModuleFileFacts();
+    if (CheckServer(report, view, entry.text, registerFix, facts, modulePath)) {
+        const int ownBits = static_cast<int>(sizeof(void*) * 8);
+        if (MachineBits(facts.machine) == ownBits) {
             CheckClassObject(report, view, modulePath, classId);
-        else
+        } else {
             report.Skip(view.label,
-                "the module is not loaded: a %d-bit doctor cannot; run the %d-bit "
-                "shellfind doctor for it",
-                ownBits, moduleBits);
+                "the module is not loaded: a %d-bit doctor cannot load a %d-bit module; run the "
+                "%d-bit shellfind doctor for it",
+                ownBits, MachineBits(facts.machine), MachineBits(facts.machine));
+        }
     }
     CheckIcon(report, view, entryKey, registerFix);
-    if (ours) {
-        char product[260] = {};
-        ProductNameOf(facts, product, sizeof product);
-        CheckMainApp(report, view, product);
-        HMODULE own = moduleFound ? LoadAsResources(modulePath) : nullptr;
-        HMODULE texts = CheckSatellite(report, view, product, own);
-        CheckMenuText(report, view, entryKey, texts, registerFix);
-    }
-    CheckPolicy(report, view, entry.text);
+    if (ours)
+        CheckPlayer(report, view, preferences);
 }
 
 } // namespace
 
 int Doctor(const char* name)
 {
-    const int ownBits = sizeof(void*) * 8;
     const bool is64Bit = SystemIs64Bit();
     Report report;
-    CheckSystem(report, is64Bit);
-    CoInitialize(nullptr);
-    if (is64Bit) {
-        const View views[] = {{"64-bit view", KEY_WOW64_64KEY, 64, true},
-            {"32-bit view", KEY_WOW64_32KEY, 32, false}};
-        for (const View& view : views)
-            CheckView(report, view, name, ownBits);
-    } else {
-        CheckView(report, {"registry", 0, 32, true}, name, ownBits);
+    if (CheckSystem(report, is64Bit)) {
+        CoInitialize(nullptr);
+        if (is64Bit) {
+            const View views[] = {{"64-bit view", KEY_WOW64_64KEY, 64, true, "kvshellsearch64.dll"},
+                {"32-bit view", KEY_WOW64_32KEY, 32, false, "kvshellsearch.dll"}};
+            for (const View& view : views)
+                CheckView(report, view, name, is64Bit);
+        } else {
+            CheckView(report, {"registry", 0, 32, true, "kvshellsearch.dll"}, name, is64Bit);
+        }
+        CoUninitialize();
     }
-    CoUninitialize();
-    if (report.Faults() == 0)
-        printf("%s: every check is ok: the entry shows and works on this system\n", name);
+    const int code = report.ExitCode();
+    if (report.Faults() != 0)
+        Print("%s: %d fault%s; exit code %d, that of the first\n", name, report.Faults(),
+            report.Faults() == 1 ? "" : "s", code);
+    else if (report.Skips() != 0)
+        Print("%s: no fault found, but %d check%s could not be made here (see skip); exit code "
+              "%d\n",
+            name, report.Skips(), report.Skips() == 1 ? " that the verdict needs" : "s", code);
     else
-        printf("%s: %d fault%s; exit code %d, that of the first\n", name, report.Faults(),
-            report.Faults() == 1 ? "" : "s", report.ExitCode());
-    return report.ExitCode();
+        Print("%s: every check is ok: the entry shows and works on this system\n", name);
+    return code;
 }

@@ -1,8 +1,8 @@
 #include "find_entries.h"
 
-#include <stdio.h>
 #include <string.h>
 
+#include "console.h"
 #include "registry_text.h"
 
 // A text value, always terminated, empty when it cannot be read as a text.
@@ -30,15 +30,16 @@ int ReadFindEntries(FindEntry* entries, int capacity)
             != ERROR_SUCCESS)
             break;
         char path[2048];
-        snprintf(path, sizeof path, "%s\\%s", FindExtensionsStaticKey, entry.name);
+        FormatText(path, sizeof path, "%s\\%s", FindExtensionsStaticKey, entry.name);
         ReadText(HKEY_LOCAL_MACHINE, path, entry.classId, sizeof entry.classId);
-        snprintf(path, sizeof path, "%s\\%s\\0", FindExtensionsStaticKey, entry.name);
+        FormatText(path, sizeof path, "%s\\%s\\0", FindExtensionsStaticKey, entry.name);
         ReadText(HKEY_LOCAL_MACHINE, path, entry.menuText, sizeof entry.menuText);
-        snprintf(path, sizeof path, "%s\\%s\\0\\DefaultIcon", FindExtensionsStaticKey, entry.name);
+        FormatText(
+            path, sizeof path, "%s\\%s\\0\\DefaultIcon", FindExtensionsStaticKey, entry.name);
         ReadText(HKEY_LOCAL_MACHINE, path, entry.iconPath, sizeof entry.iconPath);
-        snprintf(path, sizeof path, "CLSID\\%s", entry.classId);
+        FormatText(path, sizeof path, "CLSID\\%s", entry.classId);
         ReadText(HKEY_CLASSES_ROOT, path, entry.className, sizeof entry.className);
-        snprintf(path, sizeof path, "CLSID\\%s\\InProcServer32", entry.classId);
+        FormatText(path, sizeof path, "CLSID\\%s\\InProcServer32", entry.classId);
         ReadText(HKEY_CLASSES_ROOT, path, entry.modulePath, sizeof entry.modulePath);
         entry.classRegistered = entry.classId[0] != '\0' && entry.modulePath[0] != '\0';
         ++count;

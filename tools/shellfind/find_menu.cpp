@@ -19,7 +19,9 @@ struct MenuEntry {
     HICON icon;
 };
 
-MenuEntry menuEntries[64];
+constexpr int MaxEntries = 64;
+// From the heap: a static array would be stored in the file.
+MenuEntry* menuEntries;
 HFONT menuFont;
 
 HFONT CreateMenuFont()
@@ -74,8 +76,10 @@ LRESULT CALLBACK OwnerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
         Draw(reinterpret_cast<const DRAWITEMSTRUCT*>(lParam));
         return TRUE;
     case WM_TIMER:
+        // As EndMenu does, which the first Windows 95 lacks: the default procedure's cancel ends
+        // the menu loop.
         if (wParam == CloseTimer)
-            EndMenu();
+            SendMessageA(window, WM_CANCELMODE, 0, 0);
         return 0;
     default:
         return DefWindowProcA(window, message, wParam, lParam);
@@ -86,8 +90,12 @@ LRESULT CALLBACK OwnerProcedure(HWND window, UINT message, WPARAM wParam, LPARAM
 
 bool ShowFindMenu(int seconds, char* picked, size_t pickedSize)
 {
-    static FindEntry found[ARRAYSIZE(menuEntries)];
-    int count = ReadFindEntries(found, ARRAYSIZE(found));
+    FindEntry found[MaxEntries];
+    int count = ReadFindEntries(found, MaxEntries);
+    menuEntries = static_cast<MenuEntry*>(
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, MaxEntries * sizeof(MenuEntry)));
+    if (menuEntries == nullptr)
+        return false;
     menuFont = CreateMenuFont();
 
     WNDCLASSA windowClass = {};
@@ -124,8 +132,10 @@ bool ShowFindMenu(int seconds, char* picked, size_t pickedSize)
     DestroyMenu(menu);
     DestroyWindow(owner);
     DeleteObject(menuFont);
-    if (chosen <= 0 || chosen > count)
-        return false;
-    lstrcpynA(picked, menuEntries[chosen - 1].name, static_cast<int>(pickedSize));
-    return true;
+    const bool isPicked = chosen > 0 && chosen <= count;
+    if (isPicked)
+        lstrcpynA(picked, menuEntries[chosen - 1].name, static_cast<int>(pickedSize));
+    HeapFree(GetProcessHeap(), 0, menuEntries);
+    menuEntries = nullptr;
+    return isPicked;
 }

@@ -1,6 +1,7 @@
 #include "registry_text.h"
 
-#include <stdio.h>
+#include "console.h"
+
 #include <string.h>
 
 namespace {
@@ -97,29 +98,29 @@ void DescribeReadFailure(ReadResult result, DWORD type, LONG error, char* phrase
 {
     switch (result) {
     case ReadResult::Ok:
-        snprintf(phrase, size, "is fine");
+        FormatText(phrase, size, "is fine");
         break;
     case ReadResult::NoKey:
-        snprintf(phrase, size, "is missing (no such key)");
+        FormatText(phrase, size, "is missing (no such key)");
         break;
     case ReadResult::KeyRefused:
-        snprintf(phrase, size, "cannot be read: its key refuses to open (error %ld)", error);
+        FormatText(phrase, size, "cannot be read: its key refuses to open (error %ld)", error);
         break;
     case ReadResult::NoValue:
-        snprintf(phrase, size, "is missing (the key has no such value)");
+        FormatText(phrase, size, "is missing (the key has no such value)");
         break;
     case ReadResult::WrongType:
-        snprintf(phrase, size, "has the wrong type (%s)", TypeName(type));
+        FormatText(phrase, size, "has the wrong type (%s)", TypeName(type));
         break;
     case ReadResult::Unterminated:
-        snprintf(phrase, size, "is stored without its terminating zero");
+        FormatText(phrase, size, "is stored without its terminating zero");
         break;
     case ReadResult::TooLong:
-        snprintf(phrase, size, "is longer than the %lu characters the module reads",
+        FormatText(phrase, size, "is longer than the %lu characters the module reads",
             static_cast<unsigned long>(RegistryTextSize - 1));
         break;
     case ReadResult::Failed:
-        snprintf(phrase, size, "cannot be read (error %ld)", error);
+        FormatText(phrase, size, "cannot be read (error %ld)", error);
         break;
     }
 }

@@ -1,6 +1,7 @@
 // A stand-in for the Windows shell's Find/Search menu. It lists the find extensions registered
 // under FindExtensions\Static the way the shell reads them, and invokes one through COM the way
-// the shell does. Useful on a real Windows machine too: it depends on nothing but Windows.
+// the shell does, honouring what the shell honours first (a menu text, the Blocked and Approved
+// lists). Useful on a customer's Windows too: it depends on nothing but Windows, from Windows 95.
 //
 //   shellfind list            every entry: key, class, menu text, icon path, module path
 //   shellfind invoke NAME     CoCreateInstance, Initialize, QueryContextMenu, InvokeCommand
@@ -13,14 +14,17 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
-#include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
-
+#include "console.h"
 #include "doctor.h"
 #include "exit_codes.h"
 #include "find_entries.h"
 #include "find_menu.h"
+#include "shell_paths.h"
+#include "shell_policy.h"
+
+#ifdef KV_STACK_GUARD
+#include "stack_guard.h"
+#endif
 
 namespace {
 
@@ -34,30 +38,45 @@ bool IconLoads(const char* iconPath)
     return true;
 }
 
+// Why the shell would not load the entry's class, or null when it would.
+const char* PolicyRefusal(const FindEntry& entry)
+{
+    ShellPolicy policy = {};
+    ReadShellPolicy(entry.classId, 0, policy);
+    if (policy.blocked)
+        return "BLOCKED";
+    if (!policy.Allows())
+        return "NOT APPROVED";
+    return nullptr;
+}
+
 int List()
 {
-    FindEntry entries[64];
+    FindEntry entries[64]; // on the stack: a static one would be stored in the file
     int count = ReadFindEntries(entries, ARRAYSIZE(entries));
     if (count == 0) {
-        printf("No find extensions are registered under HKLM\\%s\n", FindExtensionsStaticKey);
+        Print("No find extensions are registered under HKLM\\%s\n", FindExtensionsStaticKey);
         return Success;
     }
     int broken = 0;
     for (int i = 0; i < count; ++i) {
         const FindEntry& entry = entries[i];
         bool iconLoads = IconLoads(entry.iconPath);
-        printf("%s\n", entry.name);
-        printf("  class:       %s%s\n", entry.classId,
-            entry.classRegistered ? "" : "  (NOT REGISTERED)");
-        printf("  display:     %s\n", entry.className);
-        printf("  module:      %s\n", entry.modulePath);
-        printf("  menu text:   %s\n", entry.menuText);
-        printf("  icon:        %s (%s)\n", entry.iconPath, iconLoads ? "loads" : "DOES NOT LOAD");
-        if (!entry.classRegistered || !iconLoads)
+        const char* refusal = PolicyRefusal(entry);
+        Print("%s\n", entry.name);
+        Print("  class:       %s%s%s%s\n", entry.classId,
+            entry.classRegistered ? "" : "  (NOT REGISTERED)", refusal != nullptr ? "  " : "",
+            refusal != nullptr ? refusal : "");
+        Print("  display:     %s\n", entry.className);
+        Print("  module:      %s\n", entry.modulePath);
+        Print("  menu text:   %s%s\n", entry.menuText,
+            entry.menuText[0] == '\0' ? "(NONE: THE SHELL DOES NOT SHOW IT)" : "");
+        Print("  icon:        %s (%s)\n", entry.iconPath, iconLoads ? "loads" : "DOES NOT LOAD");
+        if (!entry.classRegistered || !iconLoads || refusal != nullptr || entry.menuText[0] == '\0')
             ++broken;
     }
     if (broken != 0)
-        printf("%d of %d entries are broken\n", broken, count);
+        Print("%d of %d entries are broken\n", broken, count);
     return broken != 0 ? BrokenEntry : Success;
 }
 
@@ -66,21 +85,46 @@ int Fail(ExitCode code, const char* what, HRESULT result)
     char message[512] = {};
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
         static_cast<DWORD>(result), 0, message, sizeof message - 1, nullptr);
-    fprintf(stderr, "%s (0x%08lX) %s\n", what, static_cast<unsigned long>(result), message);
+    PrintError("%s (0x%08lX) %s\n", what, static_cast<unsigned long>(result), message);
     return code;
+}
+
+// What the shell checks before it creates the class: the entry shows (it has a menu text), the
+// policy lets the class load, and the module is where the shell's process looks.
+int RefuseAsTheShell(const FindEntry& entry)
+{
+    if (entry.menuText[0] == '\0') {
+        PrintError("Entry %s has no menu text: the shell does not show it\n", entry.name);
+        return MenuTextWrong;
+    }
+    const char* refusal = PolicyRefusal(entry);
+    if (refusal != nullptr) {
+        PrintError("The shell does not load the class %s: %s (see shellfind doctor)\n",
+            entry.classId, refusal);
+        return ShellExtensionPolicy;
+    }
+    char found[PathTextSize] = {};
+    if (entry.modulePath[0] != '\0' && !IsFullPath(entry.modulePath)
+        && !FindModuleAsTheShell(entry.modulePath, found)) {
+        PrintError("The class's module \"%s\" is no full path, and the shell's own directories "
+                   "hold no such file\n",
+            entry.modulePath);
+        return ClassNotRegistered;
+    }
+    return Success;
 }
 
 int Invoke(const char* name)
 {
-    FindEntry entries[64];
+    FindEntry entries[64]; // on the stack: a static one would be stored in the file
     int count = ReadFindEntries(entries, ARRAYSIZE(entries));
     const FindEntry* entry = nullptr;
     for (int i = 0; i < count; ++i) {
-        if (_stricmp(entries[i].name, name) == 0)
+        if (lstrcmpiA(entries[i].name, name) == 0)
             entry = &entries[i];
     }
     if (entry == nullptr) {
-        fprintf(stderr, "No find extension named %s is registered\n", name);
+        PrintError("No find extension named %s is registered\n", name);
         return EntryNotFound;
     }
 
@@ -88,9 +132,12 @@ int Invoke(const char* name)
     wchar_t wideClassId[64] = {};
     MultiByteToWideChar(CP_ACP, 0, entry->classId, -1, wideClassId, ARRAYSIZE(wideClassId));
     if (FAILED(CLSIDFromString(wideClassId, &classId))) {
-        fprintf(stderr, "Entry %s names no valid class: \"%s\"\n", name, entry->classId);
+        PrintError("Entry %s names no valid class: \"%s\"\n", name, entry->classId);
         return ClassNotRegistered;
     }
+    const int refused = RefuseAsTheShell(*entry);
+    if (refused != Success)
+        return refused;
 
     CoInitialize(nullptr);
     int code = Success;
@@ -100,7 +147,7 @@ int Invoke(const char* name)
     if (result == REGDB_E_CLASSNOTREG) {
         code = Fail(ClassNotRegistered, "The entry's class is not registered", result);
     } else if (FAILED(result)) {
-        printf("module: %s\n", entry->modulePath);
+        Print("module: %s\n", entry->modulePath);
         code = Fail(ModuleNotLoaded, "The entry's module could not be loaded", result);
     } else {
         IContextMenu* menu = nullptr;
@@ -122,7 +169,7 @@ int Invoke(const char* name)
         if (FAILED(result))
             code = Fail(InvokeFailed, "Invoking the entry failed", result);
         else
-            printf("Invoked %s (\"%s\"): the command was started\n", name, entry->menuText);
+            Print("Invoked %s (\"%s\"): the command was started\n", name, entry->menuText);
         if (menu != nullptr)
             menu->Release();
         init->Release();
@@ -131,23 +178,71 @@ int Invoke(const char* name)
     return code;
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+bool Is(const char* argument, const char* word)
 {
-    if (argc == 2 && strcmp(argv[1], "list") == 0)
+    return lstrcmpA(argument, word) == 0;
+}
+
+int Main(int argc, char** argv)
+{
+    if (argc == 2 && Is(argv[1], "list"))
         return List();
-    if (argc == 3 && strcmp(argv[1], "invoke") == 0)
+    if (argc == 3 && Is(argv[1], "invoke"))
         return Invoke(argv[2]);
-    if ((argc == 2 || argc == 3) && strcmp(argv[1], "doctor") == 0)
+    if ((argc == 2 || argc == 3) && Is(argv[1], "doctor"))
         return Doctor(argc == 3 ? argv[2] : "Orbelquest");
-    if ((argc == 2 || argc == 3) && strcmp(argv[1], "menu") == 0) {
+    if ((argc == 2 || argc == 3) && Is(argv[1], "menu")) {
         char picked[256] = {};
-        int seconds = argc == 3 ? static_cast<int>(strtol(argv[2], nullptr, 10)) : 5;
+        int seconds = 0;
+        for (const char* digit = argc == 3 ? argv[2] : "5";
+             *digit >= '0' && *digit <= '9' && seconds < 3600; ++digit)
+            seconds = seconds * 10 + (*digit - '0');
         if (!ShowFindMenu(seconds > 0 ? seconds : 5, picked, sizeof picked))
             return Success;
         return Invoke(picked);
     }
-    fprintf(stderr, "usage: shellfind list | invoke NAME | menu [SECONDS] | doctor [NAME]\n");
+    PrintError("usage: shellfind list | invoke NAME | menu [SECONDS] | doctor [NAME]\n");
     return Usage;
+}
+
+// The command line split as the C runtime would for the simple words shellfind takes: at spaces
+// and tabs outside double quotes, the quotes removed.
+int SplitCommandLine(char* line, char** argv, int capacity)
+{
+    int argc = 0;
+    char* read = line;
+    while (*read != '\0' && argc < capacity) {
+        while (*read == ' ' || *read == '\t')
+            ++read;
+        if (*read == '\0')
+            break;
+        char* write = read;
+        argv[argc++] = write;
+        bool quoted = false;
+        for (; *read != '\0' && (quoted || (*read != ' ' && *read != '\t')); ++read) {
+            if (*read == '"')
+                quoted = !quoted;
+            else
+                *write++ = *read;
+        }
+        if (*read != '\0')
+            ++read;
+        *write = '\0';
+    }
+    return argc;
+}
+
+} // namespace
+
+// The program's entry point: no C runtime start-up runs before it.
+extern "C" __attribute__((no_stack_protector)) void ShellfindStart()
+{
+#ifdef KV_STACK_GUARD
+    InitializeStackGuard();
+#endif
+    static char line[4096];
+    lstrcpynA(line, GetCommandLineA(), sizeof line);
+    char* argv[8] = {};
+    int argc = SplitCommandLine(line, argv, ARRAYSIZE(argv) - 1);
+    ExitProcess(static_cast<UINT>(Main(argc, argv)));
 }

@@ -1,0 +1,55 @@
+#include "registration_rules.h"
+
+#include "kvshellsearch.h"
+#include "text.h"
+
+// The newer shells show the longer menu text. The minor version of platform 1 is tested by
+// itself: 4.10 counts as older, 4.90 as newer.
+static bool IsNewerShell()
+{
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version))
+        return false;
+    switch (version.dwPlatformId) {
+    case VER_PLATFORM_WIN32_NT:
+        return version.dwMajorVersion > 4;
+    case VER_PLATFORM_WIN32_WINDOWS:
+        return version.dwMajorVersion > 3 && version.dwMinorVersion > 10;
+    default:
+        return false;
+    }
+}
+
+UINT MenuTextIdForThisSystem()
+{
+    return IsNewerShell() ? IDS_MENU_TEXT_NEWER_SHELL : IDS_MENU_TEXT_OLDER_SHELL;
+}
+
+HRESULT MakeRegisteredModulePath(const char* mainApp, const char* fileName, char* modulePath)
+{
+    // Quotes around the stored path belong to command lines; COM cannot load a quoted path.
+    const char* start = mainApp;
+    size_t length = TextLength(mainApp);
+    if (start[0] == '"') {
+        ++start;
+        const char* closingQuote = FindChar(start, '"');
+        length = closingQuote != nullptr ? static_cast<size_t>(closingQuote - start) : length - 1;
+    }
+
+    // Without any backslash the value names no directory: the bare file name, as without a
+    // preference.
+    size_t kept = 0;
+    for (size_t i = length; i > 0; --i) {
+        if (start[i - 1] == '\\') {
+            kept = i;
+            break;
+        }
+    }
+    const size_t fileNameSize = TextLength(fileName) + 1;
+    if (kept + fileNameSize > TextBufferSize)
+        return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+    CopyBytes(modulePath, start, kept);
+    CopyBytes(modulePath + kept, fileName, fileNameSize);
+    return S_OK;
+}
