@@ -4,6 +4,8 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <stdio.h>
+
 #include <atomic>
 #include <string>
 #include <thread>
@@ -455,10 +457,13 @@ TEST_P(ComServerTest, ThreadsCreatingAndReleasingLeaveNothingBehind)
 
 // Two threads release the last two references of one object at the same moment: exactly one of
 // them may see the count reach zero, or the object is freed twice. Stops at the first bad round,
-// before a double free can take the process down.
+// before a double free can take the process down. Each side yields while it waits for the other,
+// so that on one busy CPU the waiter gives the processor to the side it waits for instead of
+// spinning out its time slice; the rounds end at a count or a time, whichever comes first.
 TEST_P(ComServerTest, LastTwoReferencesReleasedTogetherFreeTheObjectOnce)
 {
     constexpr int Rounds = 200000;
+    constexpr DWORD TimeLimitMs = 15000;
     std::atomic<IUnknown*> object{nullptr};
     std::atomic<int> started{0};
     std::atomic<int> finished{0};
@@ -466,7 +471,8 @@ TEST_P(ComServerTest, LastTwoReferencesReleasedTogetherFreeTheObjectOnce)
     ULONG otherResult = 0;
     std::thread other([&] {
         for (int round = 1; !stop.load(); ++round) {
-            while (started.load() < round && !stop.load()) { }
+            while (started.load() < round && !stop.load())
+                std::this_thread::yield();
             if (stop.load())
                 return;
             otherResult = object.load()->Release();
@@ -474,8 +480,10 @@ TEST_P(ComServerTest, LastTwoReferencesReleasedTogetherFreeTheObjectOnce)
         }
     });
     int badRound = 0;
+    int round = 1;
     ULONG results[2] = {};
-    for (int round = 1; round <= Rounds && badRound == 0; ++round) {
+    const DWORD begun = GetTickCount();
+    for (; round <= Rounds && badRound == 0 && GetTickCount() - begun < TimeLimitMs; ++round) {
         IUnknown* extension = CreateExtension(module_);
         if (extension == nullptr) {
             badRound = round;
@@ -488,13 +496,15 @@ TEST_P(ComServerTest, LastTwoReferencesReleasedTogetherFreeTheObjectOnce)
         // makes the two Release calls meet.
         for (volatile int delay = 0; delay < round % 256; ++delay) { }
         results[0] = extension->Release();
-        while (finished.load() < round) { }
+        while (finished.load() < round)
+            std::this_thread::yield();
         results[1] = otherResult;
         if ((results[0] == 0) == (results[1] == 0))
             badRound = round;
     }
     stop.store(true);
     other.join();
+    printf("%d rounds in %lu ms\n", round - 1, static_cast<unsigned long>(GetTickCount() - begun));
     EXPECT_EQ(0, badRound) << "round " << badRound << ": Release returned " << results[0] << " and "
                            << results[1] << "; exactly one must return 0";
     EXPECT_EQ(S_OK, module_.CanUnloadNow());
