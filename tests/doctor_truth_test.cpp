@@ -26,6 +26,16 @@ void SetMainApp(const std::string& value, DWORD type = REG_SZ)
         HKEY_CLASSES_ROOT, MainAppKey, value.c_str(), static_cast<DWORD>(value.size() + 1), type);
 }
 
+// A player the shell finds by its bare name: in the Windows directory, the shell's own.
+constexpr char PlayerInWindowsDirectory[] = "kvshellsearch-test-player.exe";
+
+std::string WindowsDirectoryFile(const char* name)
+{
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    return std::string(windows) + "\\" + name;
+}
+
 // A full path of exactly length characters that names nothing: "C:\" and then a's.
 std::string PathOfLength(size_t length)
 {
@@ -42,9 +52,9 @@ const Variant MainAppVariants[] = {
         [](const Install& i) {
             SetMainApp("\"" + i.player + "\" /fresh");
         }},
-    {"bare name found beside the shell stand-in", nullptr,
+    {"bare name, in the Windows directory", nullptr,
         [](const Install&) {
-            SetMainApp("stand_in_player.exe");
+            SetMainApp(PlayerInWindowsDirectory);
         }},
     {"REG_EXPAND_SZ without %", nullptr,
         [](const Install& i) {
@@ -337,6 +347,7 @@ std::string QuotedPathIn(const std::string& line, size_t from)
 TEST_F(DoctorTest, VerdictAgreesWithWhatInvokeDoesInEveryState)
 {
     const std::vector<State> states = MakeStates(120);
+    InstallPlayer(WindowsDirectoryFile(PlayerInWindowsDirectory));
     size_t bothOk = 0, bothFault = 0, falseOk = 0, falseFault = 0, wrongCause = 0;
     for (const State& state : states) {
         const std::string name = NameOf(state);
@@ -346,9 +357,13 @@ TEST_F(DoctorTest, VerdictAgreesWithWhatInvokeDoesInEveryState)
         for (size_t part = 0; part < PartCount; ++part)
             Parts[part].variants[state[part]].apply(install);
 
+        // Both run from the player's directory, where a support person may well be: what the
+        // shell cannot find must not be found from there either.
+        SetCurrentDirectoryA(install.directory.c_str());
         std::string output;
         const int verdict = RunProgram(Shellfind("doctor"), output);
         const bool started = InvokeStartsThePlayer();
+        SetCurrentDirectoryA(BinPath("").c_str());
         const char* cause = ExpectedCause(state);
         const std::string fault = FirstLine(output);
         if (verdict == 0 && started) {
@@ -372,6 +387,7 @@ TEST_F(DoctorTest, VerdictAgreesWithWhatInvokeDoesInEveryState)
         EXPECT_EQ(cause == nullptr, started)
             << name << ": the state was built to " << (cause == nullptr ? "work" : "fail");
     }
+    DeleteFileA(WindowsDirectoryFile(PlayerInWindowsDirectory).c_str());
     printf("doctor against invoke, %u states: %u agree (%u ok and started, %u FAULT and not "
            "started, %u of those naming another cause); %u false ok, %u false FAULT\n",
         static_cast<unsigned>(states.size()), static_cast<unsigned>(bothOk + bothFault),

@@ -23,7 +23,8 @@ WINDOWS_95 = {
         GetModuleHandleA GetProcAddress GetProcessHeap GetStdHandle GetSystemDirectoryA
         GetSystemTimeAsFileTime GetTickCount GetVersionExA GetWindowsDirectoryA HeapAlloc HeapFree
         InterlockedDecrement InterlockedIncrement LoadLibraryExA MultiByteToWideChar
-        QueryPerformanceCounter ReadFile SearchPathA SetFilePointer Sleep TerminateProcess
+        QueryPerformanceCounter ReadFile SearchPathA SetCurrentDirectoryA SetFilePointer Sleep
+        TerminateProcess
         WideCharToMultiByte WinExec WriteFile lstrcatA lstrcmpA lstrcmpiA lstrcpynA lstrlenA""",
     "advapi32.dll": """RegCloseKey RegCreateKeyExA RegDeleteKeyA RegEnumKeyExA RegOpenKeyExA
         RegQueryValueExA RegSetValueExA""",

@@ -1,6 +1,7 @@
 #include "shell_paths.h"
 
 #include "console.h"
+#include "preferences.h"
 #include "text.h"
 
 bool IsFullPath(const char* path)
@@ -17,15 +18,10 @@ bool FileExists(const char* path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool FindModuleAsTheShell(const char* registered, char* found)
+// Looks for a bare name where the shell's process finds it: the Windows directory (where
+// explorer.exe lies, and so the shell's own directory), the system directory, then PATH.
+static bool FindInShellDirectories(const char* name, char* found)
 {
-    found[0] = '\0';
-    if (registered[0] == '\0')
-        return false;
-    if (IsFullPath(registered)) {
-        lstrcpynA(found, registered, PathTextSize);
-        return FileExists(found);
-    }
     char windows[MAX_PATH] = {};
     char system[MAX_PATH] = {};
     GetWindowsDirectoryA(windows, MAX_PATH);
@@ -37,12 +33,24 @@ bool FindModuleAsTheShell(const char* registered, char* found)
         environmentPath[0] = '\0';
     FormatText(searchPath, sizeof searchPath, "%s;%s;%s", windows, system, environmentPath);
     char* filePart = nullptr;
-    DWORD size = SearchPathA(searchPath, registered, nullptr, PathTextSize, found, &filePart);
+    DWORD size = SearchPathA(searchPath, name, nullptr, PathTextSize, found, &filePart);
     if (size == 0 || size >= PathTextSize) {
         found[0] = '\0';
         return false;
     }
     return FileExists(found);
+}
+
+bool FindModuleAsTheShell(const char* registered, char* found)
+{
+    found[0] = '\0';
+    if (registered[0] == '\0')
+        return false;
+    if (IsFullPath(registered)) {
+        lstrcpynA(found, registered, PathTextSize);
+        return FileExists(found);
+    }
+    return FindInShellDirectories(registered, found);
 }
 
 bool FindProgramOfCommandLine(const char* commandLine, char* program, char* found)
@@ -57,18 +65,26 @@ bool FindProgramOfCommandLine(const char* commandLine, char* program, char* foun
         const char* space = FindChar(start, ' ');
         length = space != nullptr ? static_cast<size_t>(space - start) : TextLength(start);
     }
-    if (length >= PathTextSize)
-        length = PathTextSize - 1;
-    CopyBytes(program, start, length);
-    program[length] = '\0';
     found[0] = '\0';
-    if (length == 0)
-        return false;
-    char* filePart = nullptr;
-    DWORD size = SearchPathA(nullptr, program, ".exe", PathTextSize, found, &filePart);
-    if (size == 0 || size >= PathTextSize) {
-        found[0] = '\0';
+    if (length == 0 || length + 5 >= PathTextSize) {
+        program[0] = '\0';
         return false;
     }
+    CopyBytes(program, start, length);
+    program[length] = '\0';
+    // CreateProcess adds ".exe" to a file name without an extension.
+    char name[PathTextSize] = {};
+    FormatText(name, sizeof name, "%s%s", program,
+        FindChar(FileNameOfPath(program), '.') == nullptr ? ".exe" : "");
+    if (IsFullPath(name)) {
+        lstrcpynA(found, name, PathTextSize);
+        return FileExists(found);
+    }
+    if (FindChar(name, '\\') == nullptr && FindChar(name, '/') == nullptr)
+        return FindInShellDirectories(name, found);
+    // A relative path with directories: from the shell's current directory, which is its own.
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    FormatText(found, PathTextSize, "%s\\%s", windows, name);
     return FileExists(found);
 }

@@ -139,6 +139,12 @@ int Invoke(const char* name)
     if (refused != Success)
         return refused;
 
+    // The shell runs from the Windows directory: what the module starts by a relative name is
+    // looked for there, not in whatever directory shellfind was started from.
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    SetCurrentDirectoryA(windows);
+
     CoInitialize(nullptr);
     int code = Success;
     IShellExtInit* init = nullptr;
