@@ -33,9 +33,11 @@ constexpr char SatelliteKeyTemplate[]
 
 // The file registered beside the player. Each bitness has a name of its own, so that on a 64-bit
 // system both can be installed side by side, one for 32-bit and one for 64-bit shells.
+constexpr char ModuleFileName32[] = "kvshellsearch.dll";
+constexpr char ModuleFileName64[] = "kvshellsearch64.dll";
 #ifdef _WIN64
-constexpr char ModuleFileName[] = "kvshellsearch64.dll";
+constexpr const char* ModuleFileName = ModuleFileName64;
 #else
-constexpr char ModuleFileName[] = "kvshellsearch.dll";
+constexpr const char* ModuleFileName = ModuleFileName32;
 #endif
 constexpr char FindExtensionName[] = "Orbelquest";

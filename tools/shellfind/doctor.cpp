@@ -581,12 +581,12 @@ int Doctor(const char* name)
     if (CheckSystem(report, is64Bit)) {
         CoInitialize(nullptr);
         if (is64Bit) {
-            const View views[] = {{"64-bit view", KEY_WOW64_64KEY, 64, true, "kvshellsearch64.dll"},
-                {"32-bit view", KEY_WOW64_32KEY, 32, false, "kvshellsearch.dll"}};
+            const View views[] = {{"64-bit view", KEY_WOW64_64KEY, 64, true, ModuleFileName64},
+                {"32-bit view", KEY_WOW64_32KEY, 32, false, ModuleFileName32}};
             for (const View& view : views)
                 CheckView(report, view, name, is64Bit);
         } else {
-            CheckView(report, {"registry", 0, 32, true, "kvshellsearch.dll"}, name, is64Bit);
+            CheckView(report, {"registry", 0, 32, true, ModuleFileName32}, name, is64Bit);
         }
         CoUninitialize();
     }

@@ -108,6 +108,9 @@ bool ShowFindMenu(int seconds, char* picked, size_t pickedSize)
 
     HMENU menu = CreatePopupMenu();
     for (int i = 0; i < count; ++i) {
+        // The shell shows no entry without a menu text.
+        if (found[i].menuText[0] == '\0')
+            continue;
         MenuEntry& entry = menuEntries[i];
         memcpy(entry.name, found[i].name, sizeof entry.name);
         memcpy(entry.text, found[i].menuText, sizeof entry.text);
