@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Static analysis and format of the module and the tools: cppcheck, clang-tidy (parsing the
-# mingw-w64 headers for the x86_64 target) and clang-format; and the documentation's links.
+# mingw-w64 headers for the x86_64 target) and clang-format; the documentation's links, and the
+# paths, WiX names, script options and quoted files it names.
 # Exits non-zero on any finding.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -46,6 +47,32 @@ else
     echo "FAIL: the link check passed a broken link"
     status=1
 fi
+rm -rf "$copy"
+
+echo "== docs"
+python3 tests/static/check_docs.py || status=1
+# The check must catch each way a guide drifts: a copy of the tree with one fault at a time.
+copy=$(mktemp -d)
+git ls-files -co --exclude-standard -z | xargs -0 cp --parents -t "$copy" 2>/dev/null
+while IFS='|' read -r file line expected; do
+    cp "$file" "$copy/$file.orig"
+    echo "$line" >>"$copy/$file"
+    if caught=$(python3 tests/static/check_docs.py "$copy"); then
+        echo "FAIL: the docs check passed: $line in $file"
+        status=1
+    elif grep -qF -- "$expected" <<<"$caught"; then
+        echo "docs: caught: $expected"
+    else
+        echo "FAIL: the docs check missed \"$expected\": $caught"
+        status=1
+    fi
+    mv "$copy/$file.orig" "$copy/$file"
+done <<'FAULTS'
+docs/installing.md|See `tools/no-such-tool.py`.|no such path in the repository: tools/no-such-tool.py
+docs/installing.md|Reference `KvShellSearchNoSuchComponent`.|KvShellSearchNoSuchComponent is not in the fragment
+docs/releasing.md|Run `scripts/release.sh --no-such-option`.|scripts/release.sh takes no option --no-such-option
+tests/installer/vendor-player.wxs|<!-- changed after the guide quoted it -->|differs from tests/installer/vendor-player.wxs
+FAULTS
 rm -rf "$copy"
 
 [ $status -eq 0 ] && echo "static checks: clean"

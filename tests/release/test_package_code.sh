@@ -8,7 +8,7 @@ tools=$(dirname "$0")/../../tools
 scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 code() { msiinfo suminfo "$1" | sed -n 's/^Revision number (UUID): //p'; }
-stamp() { TZ=UTC faketime "$KV_MSI_TIME" "$tools/msi_package_code.sh" "$1"; }
+stamp() { TZ=UTC faketime -f "$KV_MSI_TIME" "$tools/msi_package_code.sh" "$1"; }
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 

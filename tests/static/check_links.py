@@ -36,6 +36,9 @@ def links(path):
 
 
 def main():
+    if len(sys.argv) > 1 and sys.argv[1] in ("-h", "--help"):
+        print(__doc__)
+        return 0
     root = os.path.realpath(sys.argv[1] if len(sys.argv) > 1 else
                             os.path.join(os.path.dirname(__file__), "..", ".."))
     readme = os.path.join(root, "README.md")
