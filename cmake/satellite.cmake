@@ -17,3 +17,39 @@ function(kv_add_satellite target resource_script)
     target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src/kvshellsearch/resources)
     target_link_options(${target} PRIVATE -nostdlib -s -Wl,-e,0 -Wl,--no-insert-timestamp)
 endfunction()
+
+# kv_translation_languages(OUT): the language tags of the translations, one per
+# translations/kvshellsearch-LANG.rc ("de", "fr", ...): the build, the packages, the tests and the
+# release all take them from here, so a new script is all a new language needs.
+function(kv_translation_languages out)
+    file(GLOB scripts CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/translations/kvshellsearch-*.rc)
+    set(languages "")
+    foreach(script ${scripts})
+        get_filename_component(name ${script} NAME_WE)
+        string(REGEX REPLACE "^kvshellsearch-" "" language ${name})
+        list(APPEND languages ${language})
+    endforeach()
+    list(SORT languages)
+    set(${out} ${languages} PARENT_SCOPE)
+endfunction()
+
+# kv_resource_language(SCRIPT LANGID_OUT CODEPAGE_OUT): the language identifier of a resource
+# script's LANGUAGE statement and the code page of its `#pragma code_page` (1252 without one),
+# read through the compiler's preprocessor, which knows winnt.h's LANG_ and SUBLANG_ values.
+function(kv_resource_language script langid_out codepage_out)
+    execute_process(COMMAND ${CMAKE_C_COMPILER} -E -P -xc -DRC_INVOKED
+            -I${PROJECT_SOURCE_DIR}/src/kvshellsearch/resources
+            -I${PROJECT_BINARY_DIR}/src/kvshellsearch/generated ${script}
+        OUTPUT_VARIABLE text COMMAND_ERROR_IS_FATAL ANY)
+    if(NOT text MATCHES "LANGUAGE[ \t]+(0[xX][0-9a-fA-F]+|[0-9]+)[ \t]*,[ \t]*(0[xX][0-9a-fA-F]+|[0-9]+)")
+        message(FATAL_ERROR "${script}: no LANGUAGE statement")
+    endif()
+    math(EXPR langid "(${CMAKE_MATCH_2} << 10) | ${CMAKE_MATCH_1}")
+    set(codepage 1252)
+    if(text MATCHES "#pragma code_page\\(([0-9]+)\\)")
+        set(codepage ${CMAKE_MATCH_1})
+    endif()
+    set(${langid_out} ${langid} PARENT_SCOPE)
+    set(${codepage_out} ${codepage} PARENT_SCOPE)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${script})
+endfunction()

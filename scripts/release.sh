@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Makes the release in dist/ (or --out DIR) from a clean build of the committed sources: both
-# DLLs, the satellites, shellfind and the installer packages (English and German), with the
-# version in their names, BUILDINFO (the toolchain's package versions) and SHA256SUMS. With a
-# certificate every PE file and package is Authenticode-signed (the DLLs before they are
+# DLLs, the satellites, shellfind and the installer packages (English and one per translation),
+# with the version in their names, BUILDINFO (the toolchain's package versions) and SHA256SUMS.
+# With a certificate every PE file and package is Authenticode-signed (the DLLs before they are
 # packaged), and only then checksummed. At the end every file in dist/ is verified: against
 # SHA256SUMS, and when signed, its signature, and the DLL inside each package against the signed
 # DLL, byte for byte.
@@ -106,6 +106,12 @@ fi
 rm -rf "$out"
 mkdir -p "$out"
 touch "$out/$marker"
+# Every translation, one per translations/kvshellsearch-LANG.rc.
+languages=()
+for script in translations/kvshellsearch-*.rc; do
+    language=${script#translations/kvshellsearch-}
+    languages+=("${language%.rc}")
+done
 for preset in i686 x86_64; do
     tree=$work/$preset
     cmake --preset $preset -B "$tree" --no-warn-unused-cli -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF >/dev/null
@@ -113,18 +119,26 @@ for preset in i686 x86_64; do
     arch=$([ $preset = i686 ] && echo x86 || echo x64)
     module=$([ $preset = i686 ] && echo kvshellsearch || echo kvshellsearch64)
     dll=$tree/src/kvshellsearch/$module.dll
-    pe_files=("$dll" "$tree/translations/kvshellsearch-de.dll" "$tree/tools/shellfind.exe")
-    packages=("$tree/installer/kvshellsearch-$version-$arch.msi" "$tree/installer/kvshellsearch-de-$version-$arch.msi")
+    pe_files=("$dll" "$tree/tools/shellfind.exe")
+    packages=("$tree/installer/kvshellsearch-$version-$arch.msi")
+    targets=(kvshellsearch_installer)
+    for language in "${languages[@]}"; do
+        pe_files+=("$tree/translations/kvshellsearch-$language.dll")
+        packages+=("$tree/installer/kvshellsearch-$language-$version-$arch.msi")
+        targets+=("kvshellsearch_installer_$language")
+    done
     if [ $signing = yes ]; then
         for file in "${pe_files[@]}"; do sign "$file"; done
         # Packaged again around the signed DLLs.
         rm -f "${packages[@]}"
-        cmake --build "$tree" --target kvshellsearch_installer kvshellsearch_installer_de >/dev/null
+        cmake --build "$tree" --target "${targets[@]}" >/dev/null
         for file in "${packages[@]}"; do sign "$file"; done
     fi
     cp "$dll" "$out/$module-$version-$arch.dll"
-    cp "${pe_files[1]}" "$out/kvshellsearch-de-$version-$arch.dll"
-    cp "${pe_files[2]}" "$out/shellfind-$version-$arch.exe"
+    cp "${pe_files[1]}" "$out/shellfind-$version-$arch.exe"
+    for language in "${languages[@]}"; do
+        cp "$tree/translations/kvshellsearch-$language.dll" "$out/kvshellsearch-$language-$version-$arch.dll"
+    done
     cp "${packages[@]}" "$out/"
 done
 # What the release was built with: the same commit with the same packages gives the same bytes.
@@ -155,8 +169,9 @@ if [ $signing = yes ]; then
         (cd "$cab.files" && gcab -x "$cab" >/dev/null)
         cmp -s "$cab.files/ModuleFile" "$out/$module-$version-$arch.dll" ||
             { echo "release: the DLL inside $(basename "$package") is not the signed DLL" >&2; exit 1; }
+        language=$(basename "$package" "-$version-$arch.msi"); language=${language#kvshellsearch}
         if [ -e "$cab.files/SatelliteFile" ]; then
-            cmp -s "$cab.files/SatelliteFile" "$out/kvshellsearch-de-$version-$arch.dll" ||
+            cmp -s "$cab.files/SatelliteFile" "$out/kvshellsearch$language-$version-$arch.dll" ||
                 { echo "release: the satellite inside $(basename "$package") is not the signed one" >&2; exit 1; }
         fi
     done

@@ -5,6 +5,8 @@
 // by side; the 32-bit suite installs the x86 packages under 32-bit Wine.
 #include <windows.h>
 
+#include <stdlib.h>
+
 #include <string>
 #include <vector>
 
@@ -17,35 +19,56 @@ constexpr char DefaultDirectory[] = "C:\\Kestrovane";
 constexpr char RememberedKey[] = "SOFTWARE\\Tessalquorin\\Kestrovane Search Shell Extension";
 
 struct Package {
-    const char* file; // beside the test program
+    std::string file; // beside the test program
     REGSAM view; // the registry view its keys land in
     bool selfRegistrationHere; // whether this suite's regsvr32 can register the same DLL
     const char* dll; // the DLL the package carries, beside the test program
     const char* installedName; // its name beside the player
-    const char* satellite; // the German packages: the satellite's name beside the player
+    std::string satellite; // a translation's package: the satellite's name beside the player
+};
+
+// Each translation's package: its menu text on Wine's default version, as the bytes of its ANSI
+// code page, in which the test must run to read them (the A functions convert to the process's
+// code page; Wine takes it from LANG).
+struct Translation {
+    const char* language;
+    UINT codePage;
+    const char* menuText;
+};
+const Translation Translations[] = {
+    {"de", 1252, "F\xfcr Internet-&Audio/Video..."},
+    {"fr", 1252, "Pour &Audio/Vid\xe9o sur Internet..."},
+    {"ru", 1251,
+        "\xc4\xeb\xff &\xe0\xf3\xe4\xe8\xee/\xe2\xe8\xe4\xe5\xee \xe2 "
+        "\xc8\xed\xf2\xe5\xf0\xed\xe5\xf2\xe5..."},
 };
 
 #ifdef _WIN64
 const Package X64 = {"kvshellsearch-x64.msi", KEY_WOW64_64KEY, true, "kvshellsearch64.dll",
-    "kvshellsearch64.dll", nullptr};
+    "kvshellsearch64.dll", ""};
 const Package X86 = {"kvshellsearch-x86.msi", KEY_WOW64_32KEY, false, "shipped\\kvshellsearch.dll",
-    "kvshellsearch.dll", nullptr};
+    "kvshellsearch.dll", ""};
 const Package Packages[] = {X64, X86};
-const Package GermanPackages[] = {
-    {"kvshellsearch-de-x64.msi", KEY_WOW64_64KEY, true, "kvshellsearch64.dll",
-        "kvshellsearch64.dll", "kvshellsearch64-de.dll"},
-    {"kvshellsearch-de-x86.msi", KEY_WOW64_32KEY, false, "shipped\\kvshellsearch.dll",
-        "kvshellsearch.dll", "kvshellsearch-de.dll"},
-};
 #else
 const Package Packages[] = {
-    {"kvshellsearch-x86.msi", 0, true, "kvshellsearch.dll", "kvshellsearch.dll", nullptr},
-};
-const Package GermanPackages[] = {
-    {"kvshellsearch-de-x86.msi", 0, true, "kvshellsearch.dll", "kvshellsearch.dll",
-        "kvshellsearch-de.dll"},
+    {"kvshellsearch-x86.msi", 0, true, "kvshellsearch.dll", "kvshellsearch.dll", ""},
 };
 #endif
+
+// The packages of one translation, in this suite's bitnesses.
+std::vector<Package> TranslatedPackages(const Translation& translation)
+{
+    const std::string language = translation.language;
+    std::vector<Package> packages;
+    for (const Package& english : Packages) {
+        Package package = english;
+        const bool x64 = english.file == "kvshellsearch-x64.msi";
+        package.file = "kvshellsearch-" + language + (x64 ? "-x64.msi" : "-x86.msi");
+        package.satellite = (x64 ? "kvshellsearch64-" : "kvshellsearch-") + language + ".dll";
+        packages.push_back(package);
+    }
+    return packages;
+}
 
 std::string Beside(const std::string& directory, const char* name)
 {
@@ -138,8 +161,10 @@ protected:
     // A test that failed half-way must not leave a product installed for the next one.
     void TearDown() override
     {
-        for (const auto* table : {&Packages, &GermanPackages})
-            for (const Package& package : *table)
+        for (const Package& package : Packages)
+            Msiexec("/x " + Quoted(BinPath(package.file)));
+        for (const Translation& translation : Translations)
+            for (const Package& package : TranslatedPackages(translation))
                 Msiexec("/x " + Quoted(BinPath(package.file)));
         RegistryTest::TearDown();
     }
@@ -246,46 +271,61 @@ TEST_F(InstallerTest, WithoutAPlayerTheInstallStopsUnlessInstallDirIsGiven)
     }
 }
 
-// The German package writes the keys that regsvr32 writes when the satellite preference names
-// the satellite it installs, and a repair keeps them German. The preference stays the player's.
-TEST_F(InstallerTest, GermanPackageWritesWhatTheSatelliteGivesRegsvr)
+// Each translation's package writes the keys that regsvr32 writes when the satellite preference
+// names the satellite it installs, and a repair keeps them translated. The preference stays the
+// player's. A translation runs where the process's ANSI code page is its own: German and French
+// in the suites' default, Russian in the run that CTest starts with LANG=ru_RU.UTF-8 (and
+// KV_EXPECT_CODE_PAGE=1251, so that a Wine that ignored LANG fails instead of skipping it).
+TEST_F(InstallerTest, TranslatedPackagesWriteWhatTheSatelliteGivesRegsvr)
 {
-    for (const Package& package : GermanPackages) {
-        const std::string msi = Quoted(BinPath(package.file));
-        const std::string installed = Beside(PlayerDirectory, package.installedName);
-        const std::string satellite = Beside(PlayerDirectory, package.satellite);
-
-        ASSERT_EQ(0, Msiexec("/i " + msi)) << package.file;
-        EXPECT_TRUE(FileExists(installed) && FileExists(satellite)) << package.file;
-        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, SatelliteKey)) << "the preference is not ours";
-        const RegistryExport afterInstall = RegisteredState(package.view);
-        RegistryExport german = ExpectedState(installed);
-        german[std::string(MenuKey) + "[]"]
-            = "1:F\xfcr Internet-&Audio/Video..." + std::string(1, '\0');
-        EXPECT_EQ(german, afterInstall) << package.file;
-        EXPECT_EQ(Approved, Approval(package.view)) << package.file;
-
-        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, IconKey, package.view, 0);
-        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, MenuKey, package.view, 0);
-        EXPECT_EQ(0, Msiexec("/i " + msi + " REINSTALL=ALL REINSTALLMODE=amus")) << package.file;
-        EXPECT_EQ(afterInstall, RegisteredState(package.view)) << package.file << " after repair";
-
-        if (package.selfRegistrationHere) {
-            const std::string copy = satellite + ".copy";
-            ASSERT_TRUE(CopyFileA(satellite.c_str(), copy.c_str(), FALSE));
-            EXPECT_EQ(0, Msiexec("/x " + msi)) << package.file;
-            ASSERT_TRUE(MoveFileA(copy.c_str(), satellite.c_str()));
-            SetDefaultText(HKEY_CLASSES_ROOT, SatelliteKey, satellite);
-            EXPECT_EQ(afterInstall, SelfRegistered(package, installed))
-                << package.file << ": the package and regsvr32 write different keys";
-            DeleteTree(HKEY_CLASSES_ROOT, SatelliteKey);
-            DeleteFileA(satellite.c_str());
-        } else {
-            EXPECT_EQ(0, Msiexec("/x " + msi)) << package.file;
-        }
-        EXPECT_FALSE(FileExists(satellite)) << package.file;
-        EXPECT_TRUE(RegisteredState(package.view).empty()) << package.file;
+    if (const char* expected = getenv("KV_EXPECT_CODE_PAGE")) {
+        ASSERT_EQ(strtoul(expected, nullptr, 10), GetACP()) << "Wine did not take LANG";
     }
+    int ran = 0;
+    for (const Translation& translation : Translations) {
+        if (translation.codePage != GetACP())
+            continue;
+        ++ran;
+        for (const Package& package : TranslatedPackages(translation)) {
+            SCOPED_TRACE(package.file);
+            const std::string msi = Quoted(BinPath(package.file));
+            const std::string installed = Beside(PlayerDirectory, package.installedName);
+            const std::string satellite = Beside(PlayerDirectory, package.satellite.c_str());
+
+            ASSERT_EQ(0, Msiexec("/i " + msi));
+            EXPECT_TRUE(FileExists(installed) && FileExists(satellite));
+            EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, SatelliteKey))
+                << "the preference is not ours";
+            const RegistryExport afterInstall = RegisteredState(package.view);
+            RegistryExport translated = ExpectedState(installed);
+            translated[std::string(MenuKey) + "[]"]
+                = "1:" + std::string(translation.menuText) + std::string(1, '\0');
+            EXPECT_EQ(translated, afterInstall);
+            EXPECT_EQ(Approved, Approval(package.view));
+
+            RegDeleteKeyExA(HKEY_LOCAL_MACHINE, IconKey, package.view, 0);
+            RegDeleteKeyExA(HKEY_LOCAL_MACHINE, MenuKey, package.view, 0);
+            EXPECT_EQ(0, Msiexec("/i " + msi + " REINSTALL=ALL REINSTALLMODE=amus"));
+            EXPECT_EQ(afterInstall, RegisteredState(package.view)) << "after repair";
+
+            if (package.selfRegistrationHere) {
+                const std::string copy = satellite + ".copy";
+                ASSERT_TRUE(CopyFileA(satellite.c_str(), copy.c_str(), FALSE));
+                EXPECT_EQ(0, Msiexec("/x " + msi));
+                ASSERT_TRUE(MoveFileA(copy.c_str(), satellite.c_str()));
+                SetDefaultText(HKEY_CLASSES_ROOT, SatelliteKey, satellite);
+                EXPECT_EQ(afterInstall, SelfRegistered(package, installed))
+                    << "the package and regsvr32 write different keys";
+                DeleteTree(HKEY_CLASSES_ROOT, SatelliteKey);
+                DeleteFileA(satellite.c_str());
+            } else {
+                EXPECT_EQ(0, Msiexec("/x " + msi));
+            }
+            EXPECT_FALSE(FileExists(satellite));
+            EXPECT_TRUE(RegisteredState(package.view).empty());
+        }
+    }
+    EXPECT_NE(0, ran) << "no translation is in code page " << GetACP();
 }
 
 #ifdef _WIN64
