@@ -11,7 +11,6 @@ ASCII apostrophe (') is refused, with a hint to use the typographic one.
 Usage: msi_set_texts.py PACKAGE.msi SCRIPT.rc
 """
 import os
-import re
 import subprocess
 import sys
 import tempfile
@@ -20,7 +19,6 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import rc_strings  # noqa: E402
 
 PLACEHOLDER = "KvShellSearchText{}"
-PRAGMA = re.compile(r"^\s*#\s*pragma\s+code_page\s*\(\s*(\d+)\s*\)", re.MULTILINE)
 
 
 def msibuild(package, *arguments):
@@ -32,9 +30,7 @@ def main(argv):
         print(__doc__, file=sys.stderr)
         return 2
     package, script = argv[1], argv[2]
-    with open(script, encoding="latin-1") as f:
-        pragma = PRAGMA.search(f.read())
-    code_page = pragma.group(1) if pragma else "1252"
+    code_page = rc_strings.code_page(script)
     texts = rc_strings.strings(script)
     for number in (1, 2, 3):
         text = texts.get(number, "")

@@ -45,13 +45,19 @@ def unescape(literal):
     return bytes(out)
 
 
+def code_page(script):
+    """The number of the script's `#pragma code_page`, 1252 without one."""
+    with open(script, encoding="latin-1") as f:
+        pragma = PRAGMA.search(f.read())
+    return int(pragma.group(1)) if pragma else 1252
+
+
 def strings(script):
     with open(script, encoding="latin-1") as f:
         text = f.read()
-    pragma = PRAGMA.search(text)
-    code_page = f"cp{pragma.group(1)}" if pragma else "cp1252"
     ids = identifiers()
-    return {ids[name]: unescape(literal).decode(code_page) for name, literal in ENTRY.findall(text)}
+    encoding = f"cp{code_page(script)}"
+    return {ids[name]: unescape(literal).decode(encoding) for name, literal in ENTRY.findall(text)}
 
 
 def main(argv):

@@ -6,18 +6,17 @@
 static constexpr char SearchSwitch[] = " /search";
 static constexpr DWORD SearchSwitchLength = sizeof SearchSwitch - 1;
 
-void MakePlayerCommand(const char* product, REGSAM view, PlayerCommand& command)
+PlayerCommand MakePlayerCommand(const char* product, REGSAM view)
 {
     // The opening quote stands in front of the path before it is read.
+    PlayerCommand command = {};
     char* text = command.text;
-    for (char& byte : command.text)
-        byte = '\0'; // cppcheck-suppress useStlAlgorithm
     text[0] = '"';
     command.start = 1;
     command.read = ReadMainApp(product, view, text + 1, TextBufferSize - 1);
     if (command.read.result != TextReadResult::Read) {
         command.outcome = PlayerCommand::NoPath;
-        return;
+        return command;
     }
 
     DWORD length = static_cast<DWORD>(TextLength(text));
@@ -32,16 +31,16 @@ void MakePlayerCommand(const char* product, REGSAM view, PlayerCommand& command)
     }
     if (room < SearchSwitchLength) {
         command.outcome = PlayerCommand::TooLong;
-        return;
+        return command;
     }
     CopyBytes(text + length, SearchSwitch, sizeof SearchSwitch);
     command.outcome = PlayerCommand::Ready;
+    return command;
 }
 
 HRESULT LaunchPlayerSearch()
 {
-    PlayerCommand command = {};
-    MakePlayerCommand(GetProductName(), 0, command);
+    const PlayerCommand command = MakePlayerCommand(GetProductName(), 0);
     if (command.outcome != PlayerCommand::Ready)
         return E_FAIL;
     return WinExec(command.Line(), SW_SHOWDEFAULT) > 31 ? S_OK : E_FAIL;

@@ -18,7 +18,7 @@ struct PlayerCommand {
 
 // Reads MainApp for a product name and registry view and builds the command from it. The module
 // starts what this gives; the doctor checks it.
-void MakePlayerCommand(const char* product, REGSAM view, PlayerCommand& command);
+PlayerCommand MakePlayerCommand(const char* product, REGSAM view);
 
 // Starts the player named by the MainApp preference, quoted, with " /search".
 // S_OK when the player was started, E_FAIL otherwise.

@@ -118,37 +118,19 @@ bool CheckSystem(Report& report, bool is64Bit)
     return true;
 }
 
+// Why the module's read gave nothing, in the words of the doctor's other reads.
 const char* Describe(TextReadFacts read, char* phrase, size_t size)
 {
-    switch (read.result) {
-    case TextReadResult::Read:
-        FormatText(phrase, size, "is read");
-        break;
-    case TextReadResult::NoKey:
-        FormatText(phrase, size, "is missing (no such key)");
-        break;
-    case TextReadResult::KeyRefused:
-        FormatText(phrase, size, "cannot be read: its key refuses to open (error %ld)", read.error);
-        break;
-    case TextReadResult::NoValue:
-        FormatText(phrase, size, "is missing (the key has no default value)");
-        break;
-    case TextReadResult::TooLong:
+    if (read.result == TextReadResult::TooLong) {
         FormatText(
             phrase, size, "is too long for the module's buffer (%lu bytes stored)", read.size);
-        break;
-    case TextReadResult::Failed:
-        FormatText(phrase, size, "cannot be read (error %ld)", read.error);
-        break;
+        return phrase;
     }
+    // In TextReadResult's order.
+    const ReadResult same[] = {ReadResult::Ok, ReadResult::NoKey, ReadResult::KeyRefused,
+        ReadResult::NoValue, ReadResult::TooLong, ReadResult::Failed};
+    DescribeReadFailure(same[static_cast<int>(read.result)], read.type, read.error, phrase, size);
     return phrase;
-}
-
-const char* TypeName(DWORD type)
-{
-    static const char* const names[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY",
-        "REG_DWORD", "REG_DWORD_BIG_ENDIAN", "REG_LINK", "REG_MULTI_SZ"};
-    return type < ARRAYSIZE(names) ? names[type] : "an unknown type";
 }
 
 // The product name the module files its preferences under, by the module's own rule: its slot,
@@ -156,7 +138,7 @@ const char* TypeName(DWORD type)
 void ProductNameOf(const ModuleFileFacts& module, char* product)
 {
     char shell[MAX_PATH + 16] = {};
-    GetWindowsDirectoryA(shell, MAX_PATH);
+    GetShellDirectory(shell);
     lstrcatA(shell, "\\explorer.exe");
     ResolveProductName(
         module.exists && module.isImage ? module.productName : DefaultProductName, shell, product);
@@ -197,8 +179,7 @@ void CheckPlayer(Report& report, const View& view, const Preferences& preference
                       "HKCR\\...\\Preferences\\MainApp as a REG_SZ to the player's full path";
     char key[TextBufferSize] = {};
     FormatPreferenceKeyPath(MainAppKeyTemplate, preferences.product, key);
-    PlayerCommand command = {};
-    MakePlayerCommand(preferences.product, view.flag, command);
+    const PlayerCommand command = MakePlayerCommand(preferences.product, view.flag);
     if (command.outcome == PlayerCommand::NoPath) {
         char phrase[160];
         report.Fault(view.native, PreferencesBroken, fix, view.label,

@@ -31,13 +31,6 @@ ReadResult QueryValue(HKEY root, const char* path, const char* valueName, REGSAM
     }
 }
 
-const char* TypeName(DWORD type)
-{
-    static const char* const names[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY",
-        "REG_DWORD", "REG_DWORD_BIG_ENDIAN", "REG_LINK", "REG_MULTI_SZ"};
-    return type < sizeof names / sizeof names[0] ? names[type] : "an unknown type";
-}
-
 } // namespace
 
 void ReadRegistryText(
@@ -123,4 +116,11 @@ void DescribeReadFailure(ReadResult result, DWORD type, LONG error, char* phrase
         FormatText(phrase, size, "cannot be read (error %ld)", error);
         break;
     }
+}
+
+const char* TypeName(DWORD type)
+{
+    static const char* const names[] = {"REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY",
+        "REG_DWORD", "REG_DWORD_BIG_ENDIAN", "REG_LINK", "REG_MULTI_SZ"};
+    return type < sizeof names / sizeof names[0] ? names[type] : "an unknown type";
 }

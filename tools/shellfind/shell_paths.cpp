@@ -18,13 +18,19 @@ bool FileExists(const char* path)
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+void GetShellDirectory(char* directory)
+{
+    if (GetWindowsDirectoryA(directory, MAX_PATH) == 0)
+        directory[0] = '\0';
+}
+
 // Looks for a bare name where the shell's process finds it: the Windows directory (where
 // explorer.exe lies, and so the shell's own directory), the system directory, then PATH.
 static bool FindInShellDirectories(const char* name, char* found)
 {
     char windows[MAX_PATH] = {};
     char system[MAX_PATH] = {};
-    GetWindowsDirectoryA(windows, MAX_PATH);
+    GetShellDirectory(windows);
     GetSystemDirectoryA(system, MAX_PATH);
     char searchPath[4096] = {};
     char environmentPath[3072] = {};
@@ -83,8 +89,8 @@ bool FindProgramOfCommandLine(const char* commandLine, char* program, char* foun
     if (FindChar(name, '\\') == nullptr && FindChar(name, '/') == nullptr)
         return FindInShellDirectories(name, found);
     // A relative path with directories: from the shell's current directory, which is its own.
-    char windows[MAX_PATH] = {};
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    FormatText(found, PathTextSize, "%s\\%s", windows, name);
+    char shell[MAX_PATH] = {};
+    GetShellDirectory(shell);
+    FormatText(found, PathTextSize, "%s\\%s", shell, name);
     return FileExists(found);
 }

@@ -13,6 +13,10 @@ bool IsFullPath(const char* path);
 // directory of explorer.exe, and the shell's current one), the system directory, then PATH. Never
 // the player's directory, nor the directory of whatever program asks.
 
+// The shell's own directory, the Windows directory, where explorer.exe lies and from which it
+// runs: room for MAX_PATH characters.
+void GetShellDirectory(char* directory);
+
 // The file the shell loads for a registered module path: a full path as it is, any other path
 // where the shell's process finds it. False when no such file is there.
 bool FindModuleAsTheShell(const char* registered, char* found);

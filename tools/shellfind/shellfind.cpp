@@ -141,9 +141,9 @@ int Invoke(const char* name)
 
     // The shell runs from the Windows directory: what the module starts by a relative name is
     // looked for there, not in whatever directory shellfind was started from.
-    char windows[MAX_PATH] = {};
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    SetCurrentDirectoryA(windows);
+    char shell[MAX_PATH] = {};
+    GetShellDirectory(shell);
+    SetCurrentDirectoryA(shell);
 
     CoInitialize(nullptr);
     int code = Success;
