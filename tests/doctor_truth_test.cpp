@@ -318,22 +318,13 @@ bool InvokeStartsThePlayer()
         && lines[0].compare(lines[0].size() - 8, 8, " /search") == 0;
 }
 
-// The command a fix names ("... regsvr32 \"C:\\...\\kvshellsearch.dll\""), run silently.
-void RunRegsvr32From(const std::string& line)
+// The shellfind command a fix names, run as written: it must succeed.
+void RunShellfindFrom(const std::string& line)
 {
-    const size_t fix = line.find(" -- ");
-    const size_t program = line.find("regsvr32", fix);
-    ASSERT_NE(std::string::npos, program) << line;
-    const size_t programStart = line.rfind(' ', program) + 1;
-    const size_t open = line.find('"', program);
-    const size_t close = line.find('"', open + 1);
-    ASSERT_NE(std::string::npos, close) << line;
-    char expanded[MAX_PATH] = {};
-    ExpandEnvironmentStringsA(
-        line.substr(programStart, open - 1 - programStart).c_str(), expanded, MAX_PATH);
-    EXPECT_EQ(0,
-        RunProgram("\"" + std::string(expanded) + "\" /s " + line.substr(open, close - open + 1)))
-        << line;
+    const std::string command = ShellfindCommandIn(line);
+    ASSERT_NE("", command) << line;
+    std::string output;
+    EXPECT_EQ(0, RunProgram(command, output)) << line << "\n" << output;
 }
 
 std::string QuotedPathIn(const std::string& line, size_t from)
@@ -396,6 +387,72 @@ TEST_F(DoctorTest, VerdictAgreesWithWhatInvokeDoesInEveryState)
         static_cast<unsigned>(falseFault));
 }
 
+std::string BackupPathIn(const std::string& output)
+{
+    const size_t line = output.find("backup: ");
+    return line == std::string::npos ? std::string()
+                                     : output.substr(line + 8, output.find_first_of("\r\n", line) - line - 8);
+}
+
+// Where the doctor says repair mends every fault, repair makes the entry work (the doctor is
+// satisfied and invoke starts the player), changes nothing but our keys, and leaves a backup that
+// gives the old values back; a second repair changes nothing. In every other state, and in a dry
+// run, repair changes nothing at all and answers the doctor's exit code.
+TEST_F(DoctorTest, RepairMendsExactlyTheStatesTheDoctorCallsMendable)
+{
+    const std::vector<State> states = MakeStates(120);
+    InstallPlayer(WindowsDirectoryFile(PlayerInWindowsDirectory));
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    const std::string regedit = "\"" + std::string(windows) + "\\regedit.exe\" /s ";
+    size_t mended = 0;
+    for (const State& state : states) {
+        SCOPED_TRACE(NameOf(state));
+        ResetRegistry();
+        ClearPolicies();
+        const Install install = MakeHealthyInstall();
+        for (size_t part = 0; part < PartCount; ++part)
+            Parts[part].variants[state[part]].apply(install);
+        SetCurrentDirectoryA(install.directory.c_str());
+
+        std::string doctor, output;
+        const int verdict = RunProgram(Shellfind("doctor"), doctor);
+        const bool mendable = doctor.find("repair mends every fault above") != std::string::npos;
+        // Repair writes nothing before it has decided to mend: what it reads is enough to
+        // watch where it does not.
+        const RegistryExport ours = OurKeysSnapshot();
+        if (!mendable) {
+            EXPECT_EQ(verdict, RunProgram(Shellfind("repair"), output)) << output;
+            EXPECT_EQ("", ChangedKeys(ours, OurKeysSnapshot(), Changes::All)) << doctor << output;
+            SetCurrentDirectoryA(BinPath("").c_str());
+            continue;
+        }
+        ++mended;
+        EXPECT_EQ(verdict, RunProgram(Shellfind("repair --dry-run"), output)) << output;
+        EXPECT_EQ("", ChangedKeys(ours, OurKeysSnapshot(), Changes::All)) << output;
+        const RegistryExport before = SoftwareSnapshot();
+        EXPECT_EQ(0, RunProgram(Shellfind("repair"), output)) << doctor << output;
+        EXPECT_EQ("", ChangedKeys(before, SoftwareSnapshot(), Changes::OutsideOurKeys)) << output;
+        std::string again;
+        EXPECT_EQ(0, RunProgram(Shellfind("doctor"), again)) << again;
+        EXPECT_TRUE(InvokeStartsThePlayer()) << output;
+        const RegistryExport repaired = OurKeysSnapshot();
+        EXPECT_EQ(0, RunProgram(Shellfind("repair"), again)) << again;
+        EXPECT_EQ("", ChangedKeys(repaired, OurKeysSnapshot(), Changes::All)) << again;
+
+        const std::string backup = BackupPathIn(output);
+        ASSERT_NE("", backup) << output;
+        EXPECT_EQ(0, RunProgram(regedit + "\"" + backup + "\""));
+        EXPECT_EQ("", ChangedKeys(ours, OurKeysSnapshot(), Changes::OursLost)) << backup;
+        DeleteFileA(backup.c_str());
+        SetCurrentDirectoryA(BinPath("").c_str());
+    }
+    DeleteFileA(WindowsDirectoryFile(PlayerInWindowsDirectory).c_str());
+    printf("repair, %u states: %u mended, %u left as they were\n",
+        static_cast<unsigned>(states.size()), static_cast<unsigned>(mended),
+        static_cast<unsigned>(states.size() - mended));
+}
+
 TEST_F(DoctorTest, EachFixItPrintsMendsWhatItNames)
 {
     const struct {
@@ -410,7 +467,7 @@ TEST_F(DoctorTest, EachFixItPrintsMendsWhatItNames)
             },
             3,
             [](const Install&, const std::string& line) {
-                RunRegsvr32From(line);
+                RunShellfindFrom(line);
             }},
         {"menu text empty",
             [](const Install&) {
@@ -418,7 +475,7 @@ TEST_F(DoctorTest, EachFixItPrintsMendsWhatItNames)
             },
             7,
             [](const Install&, const std::string& line) {
-                RunRegsvr32From(line);
+                RunShellfindFrom(line);
             }},
         {"menu text empty, translation lacking it",
             [](const Install&) {
@@ -428,9 +485,8 @@ TEST_F(DoctorTest, EachFixItPrintsMendsWhatItNames)
             },
             7,
             [](const Install&, const std::string& line) {
-                ASSERT_NE(std::string::npos, line.find("delete HKCR\\...\\SatelliteShellSearch"));
-                DeleteTree(HKEY_CLASSES_ROOT, SatelliteKey);
-                RunRegsvr32From(line);
+                ASSERT_NE(std::string::npos, line.find("sets aside SatelliteShellSearch"));
+                RunShellfindFrom(line);
             }},
         {"module registered without the player's directory",
             [](const Install&) {
@@ -438,7 +494,7 @@ TEST_F(DoctorTest, EachFixItPrintsMendsWhatItNames)
             },
             4,
             [](const Install&, const std::string& line) {
-                RunRegsvr32From(line);
+                RunShellfindFrom(line);
             }},
         {"module file gone",
             [](const Install& i) {
@@ -446,10 +502,10 @@ TEST_F(DoctorTest, EachFixItPrintsMendsWhatItNames)
             },
             4,
             [](const Install&, const std::string& line) {
-                // "... or copy kvshellsearch.dll there; then register it: regsvr32 "..."".
+                // "... or copy kvshellsearch.dll there; then run "...shellfind.exe" repair".
                 const std::string target = QuotedPathIn(line, line.find(" -- "));
                 ASSERT_TRUE(CopyFileA(BinPath(ModuleFile).c_str(), target.c_str(), FALSE));
-                RunRegsvr32From(line);
+                RunShellfindFrom(line);
             }},
         {"module of the other bitness",
             [](const Install& i) {
@@ -467,8 +523,8 @@ TEST_F(DoctorTest, EachFixItPrintsMendsWhatItNames)
             },
             9,
             [](const Install& i, const std::string& line) {
-                ASSERT_NE(std::string::npos, line.find("as a REG_SZ to the player's full path"));
-                SetMainApp(i.player);
+                ASSERT_NE(std::string::npos, line.find("MainApp) to \"" + i.player + "\""));
+                RunShellfindFrom(line);
             }},
         {"blocked by the user",
             [](const Install&) {

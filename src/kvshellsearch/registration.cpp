@@ -10,46 +10,12 @@
 
 namespace {
 
-#define FIND_EXTENSIONS_STATIC                                                                     \
-    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions\\Static"
-
-constexpr char ThreadingModelValue[] = "ThreadingModel";
-
 // The texts registration writes, all gathered before the first write.
 struct RegistrationTexts {
     char classId[TextBufferSize];
     char displayName[TextBufferSize];
     char menuText[TextBufferSize];
     char modulePath[TextBufferSize];
-};
-
-enum class KeyArgument { ClassId, ExtensionName };
-enum class ValueData { None, DisplayName, ModulePath, Apartment, ClassId, MenuText };
-
-struct RegistryValue {
-    const char* name; // null for the key's default value
-    ValueData data;
-};
-
-struct RegistryKey {
-    HKEY root;
-    const char* pathTemplate;
-    KeyArgument argument;
-    RegistryValue values[2];
-};
-
-// Everything registration writes. Registration walks it forward; unregistration walks it
-// backward, so each key is deleted after its subkeys and the two can never drift apart.
-const RegistryKey RegistrationLayout[] = {
-    {HKEY_CLASSES_ROOT, "CLSID\\%s", KeyArgument::ClassId, {{nullptr, ValueData::DisplayName}}},
-    {HKEY_CLASSES_ROOT, "CLSID\\%s\\InProcServer32", KeyArgument::ClassId,
-        {{nullptr, ValueData::ModulePath}, {ThreadingModelValue, ValueData::Apartment}}},
-    {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s", KeyArgument::ExtensionName,
-        {{nullptr, ValueData::ClassId}}},
-    {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s\\0", KeyArgument::ExtensionName,
-        {{nullptr, ValueData::MenuText}}},
-    {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s\\0\\DefaultIcon", KeyArgument::ExtensionName,
-        {{nullptr, ValueData::ModulePath}}},
 };
 
 HRESULT MakeClassIdText(char* text)
@@ -70,12 +36,6 @@ HRESULT MakeClassIdText(char* text)
         return converted == 0 && error != ERROR_SUCCESS ? HRESULT_FROM_WIN32(error) : E_FAIL;
     }
     return S_OK;
-}
-
-void FormatKeyPath(const RegistryKey& key, const char* classId, char* path)
-{
-    const char* argument = key.argument == KeyArgument::ClassId ? classId : FindExtensionName;
-    wsprintfA(path, key.pathTemplate, argument); // bounded at 1024 bytes, our buffer size
 }
 
 // A string missing from the resource module gives an empty text.
@@ -124,16 +84,16 @@ void NoteResult(LONG status, HRESULT& firstError)
 HRESULT WriteLayout(const RegistrationTexts& texts)
 {
     HRESULT firstError = S_OK;
-    for (const RegistryKey& entry : RegistrationLayout) {
+    for (const RegisteredKey& entry : RegistrationLayout) {
         char path[TextBufferSize] = {};
-        FormatKeyPath(entry, texts.classId, path);
+        FormatRegisteredKeyPath(entry, texts.classId, path);
         HKEY key = nullptr;
         LONG status = RegCreateKeyExA(
             entry.root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
         NoteResult(status, firstError);
         if (status != ERROR_SUCCESS)
             continue;
-        for (const RegistryValue& value : entry.values) {
+        for (const RegisteredValue& value : entry.values) {
             const char* text = TextFor(value.data, texts);
             if (text == nullptr)
                 continue;
@@ -174,9 +134,9 @@ STDAPI DllUnregisterServer()
 
     HRESULT firstError = S_OK;
     for (size_t i = ARRAYSIZE(RegistrationLayout); i > 0; --i) {
-        const RegistryKey& entry = RegistrationLayout[i - 1];
+        const RegisteredKey& entry = RegistrationLayout[i - 1];
         char path[TextBufferSize] = {};
-        FormatKeyPath(entry, classId, path);
+        FormatRegisteredKeyPath(entry, classId, path);
         LONG status = RegDeleteKeyA(entry.root, path);
         // Already gone is what unregistration wants.
         if (status != ERROR_FILE_NOT_FOUND)

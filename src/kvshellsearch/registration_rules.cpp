@@ -3,6 +3,27 @@
 #include "kvshellsearch.h"
 #include "text.h"
 
+#define FIND_EXTENSIONS_STATIC                                                                     \
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions\\Static"
+
+const RegisteredKey RegistrationLayout[RegisteredKeyCount] = {
+    {HKEY_CLASSES_ROOT, "CLSID\\%s", KeyArgument::ClassId, {{nullptr, ValueData::DisplayName}}},
+    {HKEY_CLASSES_ROOT, "CLSID\\%s\\InProcServer32", KeyArgument::ClassId,
+        {{nullptr, ValueData::ModulePath}, {"ThreadingModel", ValueData::Apartment}}},
+    {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s", KeyArgument::ExtensionName,
+        {{nullptr, ValueData::ClassId}}},
+    {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s\\0", KeyArgument::ExtensionName,
+        {{nullptr, ValueData::MenuText}}},
+    {HKEY_LOCAL_MACHINE, FIND_EXTENSIONS_STATIC "\\%s\\0\\DefaultIcon", KeyArgument::ExtensionName,
+        {{nullptr, ValueData::ModulePath}}},
+};
+
+void FormatRegisteredKeyPath(const RegisteredKey& key, const char* classId, char* path)
+{
+    const char* argument = key.argument == KeyArgument::ClassId ? classId : FindExtensionName;
+    wsprintfA(path, key.pathTemplate, argument); // bounded at 1024 bytes, our buffer size
+}
+
 // The newer shells show the longer menu text. The minor version of platform 1 is tested by
 // itself: 4.10 counts as older, 4.90 as newer.
 static bool IsNewerShell()

@@ -1,5 +1,5 @@
-// What registration decides before it writes: which menu text this system gets, and the module
-// path it registers. shellfind's doctor asks the same functions.
+// What registration decides before it writes: the keys and values it writes, which menu text this
+// system gets, and the module path it registers. shellfind's doctor and repair ask the same.
 #pragma once
 
 #include <windows.h>
@@ -12,3 +12,27 @@ UINT MenuTextIdForThisSystem();
 // (ModuleFileName for this build). Fails, writing nothing, when the path would not fit
 // TextBufferSize bytes.
 HRESULT MakeRegisteredModulePath(const char* mainApp, const char* fileName, char* modulePath);
+
+enum class KeyArgument { ClassId, ExtensionName };
+enum class ValueData { None, DisplayName, ModulePath, Apartment, ClassId, MenuText };
+
+struct RegisteredValue {
+    const char* name; // null for the key's default value
+    ValueData data;
+};
+
+struct RegisteredKey {
+    HKEY root;
+    const char* pathTemplate;
+    KeyArgument argument;
+    RegisteredValue values[2];
+};
+
+// Everything registration writes. Registration walks it forward; unregistration walks it
+// backward, so each key is deleted after its subkeys and the two can never drift apart.
+constexpr size_t RegisteredKeyCount = 5;
+extern const RegisteredKey RegistrationLayout[RegisteredKeyCount];
+
+// A layout key's path, with the class identifier's text or the extension's name, into a buffer of
+// TextBufferSize bytes.
+void FormatRegisteredKeyPath(const RegisteredKey& key, const char* classId, char* path);

@@ -36,6 +36,8 @@ void WriteHeaderOnlyImage(const std::string& path, WORD machine);
 void WriteTextFile(const std::string& path, const std::string& text);
 // Leaves the key to its owner's WRITE_DAC and DELETE: nobody may read it until it is opened up.
 void SetKeyAccess(HKEY root, const char* path, bool readable);
+// Everyone gets exactly this access to the key (KEY_READ | WRITE_DAC: read, but never written).
+void SetKeyAccessMask(HKEY root, const char* path, DWORD access);
 void ClearPolicies();
 
 // The module and the stand-in player in a fresh directory, registered there.
@@ -45,6 +47,20 @@ Install MakeHealthyInstall();
 std::string FirstLine(const std::string& output, const char* prefix = "FAULT");
 // "shellfind.exe" beside the tests, quoted, with these arguments.
 std::string Shellfind(const std::string& arguments);
+// The command a fix names, "\"...\shellfind.exe\" repair" or "... register \"MODULE\"", as a
+// command line; empty when the line names none.
+std::string ShellfindCommandIn(const std::string& line);
+
+// HKLM\Software and HKCU\Software (and with them the classes root), every key and value.
+RegistryExport SoftwareSnapshot();
+// Our registry layout, the player's preferences and the shell's policy keys: what repair would
+// change, at a fraction of the cost.
+RegistryExport OurKeysSnapshot();
+// The keys and values that differ between two snapshots, a line each; empty when none do.
+// Which: every one, those outside our registry layout and the player's two preferences, or those
+// of ours that were there before and are not as they were (added ones do not count).
+enum class Changes { All, OutsideOurKeys, OursLost };
+std::string ChangedKeys(const RegistryExport& before, const RegistryExport& after, Changes which);
 
 // A clean registry, no policies, and a Windows XP profile for shellfind.
 class DoctorTest : public RegistryTest {

@@ -94,14 +94,15 @@ RegistryValue QueryValue(HKEY root, const char* path, const char* name)
     return value;
 }
 
-void ExportKeys(HKEY root, const std::string& path, RegistryExport& into, REGSAM view)
+// One buffer for the whole walk: a large tree has thousands of keys.
+static void ExportKeysInto(HKEY root, const std::string& path, RegistryExport& into, REGSAM view,
+    std::vector<BYTE>& data)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return;
     into[path] = "(key)";
     char name[1024];
-    std::vector<BYTE> data(65536);
     for (DWORD i = 0;; ++i) {
         DWORD nameSize = sizeof name, dataSize = static_cast<DWORD>(data.size()), type = 0;
         if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, data.data(), &dataSize)
@@ -115,9 +116,15 @@ void ExportKeys(HKEY root, const std::string& path, RegistryExport& into, REGSAM
         if (RegEnumKeyExA(key, i, name, &nameSize, nullptr, nullptr, nullptr, nullptr)
             != ERROR_SUCCESS)
             break;
-        ExportKeys(root, path + "\\" + name, into, view);
+        ExportKeysInto(root, path + "\\" + name, into, view, data);
     }
     RegCloseKey(key);
+}
+
+void ExportKeys(HKEY root, const std::string& path, RegistryExport& into, REGSAM view)
+{
+    std::vector<BYTE> data(65536);
+    ExportKeysInto(root, path, into, view, data);
 }
 
 template <typename Function>
@@ -248,7 +255,7 @@ int RunProgramWithOutput(const std::string& commandLine, HANDLE output, DWORD ti
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
         startup.hStdOutput = output;
-        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+        startup.hStdError = output; // what a program says of its errors belongs to its output
     }
     PROCESS_INFORMATION process = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());

@@ -16,7 +16,9 @@
 #include "registry_text.h"
 #include "report.h"
 #include "shell_paths.h"
+#include "repair_plan.h"
 #include "shell_policy.h"
+#include "system_check.h"
 #include "text.h"
 
 namespace {
@@ -24,99 +26,6 @@ namespace {
 constexpr char OurClassId[] = "{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}";
 constexpr char AdministratorFix[] = "only an administrator of this machine (or the domain's group "
                                     "policy) can change this";
-
-struct View {
-    const char* label;
-    REGSAM flag; // 0 on a 32-bit system
-    int bits;
-    bool native; // the view the system's own shell reads: only its faults are counted
-    const char* moduleFile; // the module file name registration writes for this bitness
-};
-
-// What the doctor learned of the player's preferences in one view, as the module reads them.
-struct Preferences {
-    char product[ShortTextSize];
-    TextReadFacts mainAppRead;
-    char mainApp[TextBufferSize]; // as registration reads it
-    char registerFix[2 * TextBufferSize]; // how to register the module again, as a command
-};
-
-bool SystemIs64Bit()
-{
-#ifdef _WIN64
-    return true;
-#else
-    // Looked up, not imported: Windows 95 to 2000 have no such function, and are 32-bit.
-    typedef BOOL(WINAPI * IsWow64ProcessFunction)(HANDLE, PBOOL);
-    auto isWow64Process = reinterpret_cast<IsWow64ProcessFunction>(reinterpret_cast<void*>(
-        GetProcAddress(GetModuleHandleA("kernel32.dll"), "IsWow64Process")));
-    BOOL wow64 = FALSE;
-    return isWow64Process != nullptr && isWow64Process(GetCurrentProcess(), &wow64) && wow64;
-#endif
-}
-
-// Whether Windows XP's own Start menu (the "Start panel") is on. SHGetSetSettings is looked up:
-// shell32 exports it by ordinal 68 only on some releases, and releases before XP have no panel.
-bool StartPanelIsOn()
-{
-    typedef void(WINAPI * GetSetSettingsFunction)(SHELLSTATE*, DWORD, BOOL);
-    HMODULE shell = GetModuleHandleA("shell32.dll");
-    if (shell == nullptr)
-        return false;
-    auto getSetSettings = reinterpret_cast<GetSetSettingsFunction>(
-        reinterpret_cast<void*>(GetProcAddress(shell, "SHGetSetSettings")));
-    if (getSetSettings == nullptr) {
-        getSetSettings = reinterpret_cast<GetSetSettingsFunction>(
-            reinterpret_cast<void*>(GetProcAddress(shell, MAKEINTRESOURCEA(68))));
-    }
-    if (getSetSettings == nullptr)
-        return false;
-    SHELLSTATE state = {};
-    getSetSettings(&state, SSF_STARTPANELON, FALSE);
-    return state.fStartPanelOn != 0;
-}
-
-// The system line: whether this Windows has a Find/Search menu at all, and where.
-bool CheckSystem(Report& report, bool is64Bit)
-{
-    OSVERSIONINFOA version = {};
-    version.dwOSVersionInfoSize = sizeof version;
-    if (!GetVersionExA(&version)) {
-        report.Fault(true, NoFindMenu, "run the doctor on the customer's Windows itself", "system",
-            "the Windows version cannot be read");
-        return false;
-    }
-    const unsigned long major = version.dwMajorVersion;
-    const unsigned long minor = version.dwMinorVersion;
-    const char* bits = is64Bit ? "64-bit" : "32-bit";
-    const char* where = nullptr;
-    bool xp = false;
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS) {
-        // 95 (4.0) and 98 (4.10) call the menu Find, Me (4.90) calls it Search.
-        where = minor >= 90 ? "Start > Search" : "Start > Find";
-    } else if (version.dwPlatformId == VER_PLATFORM_WIN32_NT && major < 6) {
-        xp = major == 5 && minor >= 1;
-        where = major < 5 ? "Start > Find"
-            : xp          ? "the classic Start menu's Search submenu (Start > Search)"
-                          : "Start > Search";
-    }
-    if (where == nullptr) {
-        report.Fault(true, NoFindMenu,
-            "nothing here can be repaired: start the search from the player itself", "system",
-            "Windows %lu.%lu has no Find/Search menu (there is none from Windows Vista on): the "
-            "entry cannot show on this system",
-            major, minor);
-        return false;
-    }
-    report.Ok("system", "Windows %lu.%lu, %s: the entry shows in %s", major, minor, bits, where);
-    if (xp && StartPanelIsOn()) {
-        report.Note("system",
-            "this user has the Windows XP style Start menu on; the entry is in the Search "
-            "submenu of the classic Start menu (right-click Start > Properties > Classic Start "
-            "menu)");
-    }
-    return true;
-}
 
 // Why the module's read gave nothing, in the words of the doctor's other reads.
 const char* Describe(TextReadFacts read, char* phrase, size_t size)
@@ -144,76 +53,56 @@ void ProductNameOf(const ModuleFileFacts& module, char* product)
         module.exists && module.isImage ? module.productName : DefaultProductName, shell, product);
 }
 
-void ReadPreferences(
-    const View& view, const ModuleFileFacts& module, bool is64Bit, Preferences& preferences)
-{
-    ProductNameOf(module, preferences.product);
-    preferences.mainAppRead = ReadMainApp(
-        preferences.product, view.flag, preferences.mainApp, sizeof preferences.mainApp);
-    char modulePath[TextBufferSize] = {};
-    const bool readable = preferences.mainAppRead.result == TextReadResult::Read;
-    const bool fits = readable
-        && SUCCEEDED(MakeRegisteredModulePath(preferences.mainApp, view.moduleFile, modulePath));
-    const char* regsvr32
-        = view.bits == 32 && is64Bit ? "%SystemRoot%\\SysWOW64\\regsvr32.exe" : "regsvr32";
-    if (!fits) {
-        FormatText(preferences.registerFix, sizeof preferences.registerFix,
-            "mend the player's path first (HKCR\\...\\Preferences\\MainApp, see its line), then "
-            "register the module again with %s",
-            regsvr32);
-    } else if (FileExists(modulePath)) {
-        FormatText(preferences.registerFix, sizeof preferences.registerFix,
-            "register the module again: %s \"%s\"", regsvr32, modulePath);
-    } else {
-        FormatText(preferences.registerFix, sizeof preferences.registerFix,
-            "repair the player's installation, which puts \"%s\" back, or copy %s there; then "
-            "register it: %s \"%s\"",
-            modulePath, view.moduleFile, regsvr32, modulePath);
-    }
-}
-
 // Whether the player starts: the module's own command line, and the program it names.
-void CheckPlayer(Report& report, const View& view, const Preferences& preferences)
+void CheckPlayer(Report& report, const View& view, const RepairPlan& plan)
 {
-    const char* fix = "repair the player's installation (it writes this preference), or set "
-                      "HKCR\\...\\Preferences\\MainApp as a REG_SZ to the player's full path";
+    const unsigned repair = MainAppRepair(plan);
+    char fix[3 * TextBufferSize] = {};
+    if (repair != NoRepair)
+        RegisterFix(plan, view, repair, fix, sizeof fix);
+    else
+        lstrcpynA(fix,
+            "repair the player's installation (it writes this preference), or set "
+            "HKCR\\...\\Preferences\\MainApp as a REG_SZ to the player's full path",
+            sizeof fix);
     char key[TextBufferSize] = {};
-    FormatPreferenceKeyPath(MainAppKeyTemplate, preferences.product, key);
-    const PlayerCommand command = MakePlayerCommand(preferences.product, view.flag);
-    if (command.outcome == PlayerCommand::NoPath) {
+    FormatPreferenceKeyPath(MainAppKeyTemplate, plan.product, key);
+    const PlayerCheck& player = plan.player;
+    const PlayerCommand& command = player.command;
+    switch (player.outcome) {
+    case PlayerCheck::NoPath: {
         char phrase[160];
-        report.Fault(view.native, PreferencesBroken, fix, view.label,
+        report.Fault(view.native, PreferencesBroken, repair, fix, view.label,
             "the player's path (HKCR\\%s) %s: the module starts nothing", key,
             Describe(command.read, phrase, sizeof phrase));
         return;
     }
-    if (command.outcome == PlayerCommand::TooLong) {
-        report.Fault(view.native, PreferencesBroken, "install the player in a shorter path",
+    case PlayerCheck::TooLong:
+        report.Fault(view.native, PreferencesBroken, repair, "install the player in a shorter path",
             view.label,
             "the player's path is too long: with its quotes and \" /search\" it does not fit "
             "the module's %lu characters",
             static_cast<unsigned long>(TextBufferSize - 1));
         return;
-    }
-    const char* path = command.text + 1;
-    char program[PathTextSize] = {};
-    char found[PathTextSize] = {};
-    if (!FindProgramOfCommandLine(command.Line(), program, found)) {
+    case PlayerCheck::NoProgram: {
+        const char* path = command.text + 1;
         const bool openQuote = path[0] == '"' && FindChar(path + 1, '"') == nullptr;
         const bool unexpanded = command.read.type == REG_EXPAND_SZ && FindChar(path, '%');
-        report.Fault(view.native, PreferencesBroken, fix, view.label,
-            "the module starts %s, and there is no program \"%s\"%s", command.Line(), program,
+        report.Fault(view.native, PreferencesBroken, repair, fix, view.label,
+            "the module starts %s, and there is no program \"%s\"%s", command.Line(),
+            player.program,
             openQuote        ? ": the path opens a quote and never closes it"
                 : unexpanded ? ": the value is a REG_EXPAND_SZ, and the module does not expand it"
                              : "");
         return;
     }
-    ModuleFileFacts image = {};
-    ReadModuleFileFacts(found, image);
-    if (!image.isImage || MachineBits(image.machine) == 0) {
-        report.Fault(view.native, PreferencesBroken, fix, view.label,
-            "the module starts %s, but \"%s\" is not a Windows program", command.Line(), found);
+    case PlayerCheck::NotAProgram:
+        report.Fault(view.native, PreferencesBroken, repair, fix, view.label,
+            "the module starts %s, but \"%s\" is not a Windows program", command.Line(),
+            player.found);
         return;
+    case PlayerCheck::Starts:
+        break;
     }
     report.Ok(view.label, "the player starts: %s", command.Line());
     if (command.read.type != REG_SZ)
@@ -232,13 +121,13 @@ struct ExpectedText {
     char text[TextBufferSize];
 };
 
-void ReadExpectedMenuText(Report& report, const View& view, const Preferences& preferences,
+void ReadExpectedMenuText(Report& report, const View& view, const char* product,
     const char* ownModule, ExpectedText& expected)
 {
     expected = ExpectedText();
     HMODULE texts = nullptr;
     char satellite[SatellitePathBlockSize] = {};
-    const TextReadFacts read = ReadSatellitePath(preferences.product, view.flag, satellite);
+    const TextReadFacts read = ReadSatellitePath(product, view.flag, satellite);
     if (read.result == TextReadResult::Read) {
         texts = LoadLibraryExA(satellite, nullptr, LOAD_LIBRARY_AS_DATAFILE);
         if (texts == nullptr)
@@ -271,10 +160,34 @@ void ReadExpectedMenuText(Report& report, const View& view, const Preferences& p
             expected.fromTranslation ? "translation" : "module", expected.id);
 }
 
+// The fixes of one view: what mends a fault that registering the module again mends.
+struct ViewFixes {
+    unsigned registerRepair; // NoRepair when repair cannot register here
+    char registerFix[3 * TextBufferSize];
+    char noteFix[3 * TextBufferSize]; // for what still shows and works: the register command
+};
+
+// A file where the class's module should be that will not do: registering again mends it only
+// when registration names another file, the one beside the player.
+void ReplaceFix(const View& view, const ViewFixes& fixes, const RepairPlan& plan,
+    const char* modulePath, unsigned& repair, char* fix, size_t size)
+{
+    if (fixes.registerRepair != NoRepair && lstrcmpiA(modulePath, plan.module) != 0) {
+        repair = fixes.registerRepair;
+        lstrcpynA(fix, fixes.registerFix, size);
+        return;
+    }
+    repair = NoRepair;
+    FormatText(fix, size,
+        "replace \"%s\" with the player's %d-bit %s: repair the player's installation, or copy "
+        "the file from the player's package",
+        modulePath, view.bits, view.moduleFile);
+}
+
 // Whether the entry shows: the shell lists an entry only with a menu text. A text other than
 // the one registration writes now still shows, and is a note.
 void CheckMenuText(Report& report, const View& view, const char* entryKey,
-    const ExpectedText& expected, const char* registerFix)
+    const ExpectedText& expected, const ViewFixes& fixes)
 {
     char path[1200] = {};
     FormatText(path, sizeof path, "%s\\0", entryKey);
@@ -287,19 +200,16 @@ void CheckMenuText(Report& report, const View& view, const char* entryKey,
             FormatText(why, sizeof why, "is empty");
         else
             DescribeReadFailure(menu.result, menu.type, menu.error, why, sizeof why);
-        const bool registeringHelps = !expected.known || expected.text[0] != '\0';
-        char fix[3 * TextBufferSize] = {};
-        if (registeringHelps)
-            lstrcpynA(fix, registerFix, sizeof fix);
-        else if (expected.fromTranslation)
+        char fix[4 * TextBufferSize] = {};
+        if (fixes.registerRepair == NoRepair && expected.known && expected.text[0] == '\0'
+            && expected.fromTranslation)
             FormatText(fix, sizeof fix,
                 "delete HKCR\\...\\SatelliteShellSearch (or point it at a complete "
-                "translation), then %s",
-                registerFix);
+                "translation), then: %s",
+                fixes.registerFix);
         else
-            lstrcpynA(
-                fix, "repair the player's installation: the module lacks its texts", sizeof fix);
-        report.Fault(view.native, MenuTextWrong, fix, view.label,
+            lstrcpynA(fix, fixes.registerFix, sizeof fix);
+        report.Fault(view.native, MenuTextWrong, fixes.registerRepair, fix, view.label,
             "the menu text (HKLM\\%s) %s: the shell shows no entry without one", path, why);
         return;
     }
@@ -310,23 +220,22 @@ void CheckMenuText(Report& report, const View& view, const char* entryKey,
         report.Note(view.label,
             "the menu text is \"%s\"; registration writes \"%s\" on this system now -- to show "
             "that, %s",
-            menu.text, expected.text, registerFix);
+            menu.text, expected.text, fixes.noteFix);
 }
 
 // The module as the shell's COM would load it, and its class object.
-void CheckClassObject(
-    Report& report, const View& view, const char* modulePath, const CLSID& classId)
+void CheckClassObject(Report& report, const View& view, const char* modulePath,
+    const CLSID& classId, const ViewFixes& fixes, const RepairPlan& plan)
 {
     // As COM loads an in-process server: the module's own directory first for what it imports.
     HMODULE module = LoadLibraryExA(modulePath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-    char fix[2 * PathTextSize] = {};
-    FormatText(fix, sizeof fix,
-        "replace \"%s\" with the player's %d-bit %s: repair the player's installation, or copy "
-        "the file from the player's package",
-        modulePath, view.bits, view.moduleFile);
+    const DWORD error = GetLastError();
+    unsigned repair = NoRepair;
+    char fix[3 * TextBufferSize] = {};
+    ReplaceFix(view, fixes, plan, modulePath, repair, fix, sizeof fix);
     if (module == nullptr) {
-        report.Fault(view.native, ModuleNotLoaded, fix, view.label,
-            "the module \"%s\" does not load (error %lu)", modulePath, GetLastError());
+        report.Fault(view.native, ModuleNotLoaded, repair, fix, view.label,
+            "the module \"%s\" does not load (error %lu)", modulePath, error);
         return;
     }
     typedef HRESULT(STDAPICALLTYPE * GetClassObjectFunction)(REFCLSID, REFIID, void**);
@@ -337,7 +246,7 @@ void CheckClassObject(
         ? getClassObject(classId, IID_IClassFactory, reinterpret_cast<void**>(&factory))
         : E_NOINTERFACE;
     if (FAILED(result) || factory == nullptr) {
-        report.Fault(view.native, ModuleNotLoaded, fix, view.label,
+        report.Fault(view.native, ModuleNotLoaded, repair, fix, view.label,
             "the module \"%s\" loads but gives no class object (0x%08lX)", modulePath,
             static_cast<unsigned long>(result));
         return;
@@ -348,22 +257,23 @@ void CheckClassObject(
 }
 
 // The class's module file, found as the shell finds it. False when nothing more can be checked.
-bool CheckServer(Report& report, const View& view, const char* classId, const char* registerFix,
-    ModuleFileFacts& facts, char* modulePath)
+bool CheckServer(Report& report, const View& view, const char* classId, const ViewFixes& fixes,
+    const RepairPlan& plan, ModuleFileFacts& facts, char* modulePath)
 {
     char path[256] = {};
     FormatText(path, sizeof path, "CLSID\\%s\\InProcServer32", classId);
     RegistryText server = {};
     ReadRegistryText(HKEY_CLASSES_ROOT, path, "", view.flag, server);
+    const unsigned repair = fixes.registerRepair;
     if (server.result != ReadResult::Ok) {
         char why[160];
         DescribeReadFailure(server.result, server.type, server.error, why, sizeof why);
-        report.Fault(view.native, ClassNotRegistered, registerFix, view.label,
+        report.Fault(view.native, ClassNotRegistered, repair, fixes.registerFix, view.label,
             "the class's module (HKCR\\%s) %s", path, why);
         return false;
     }
     if (!FindModuleAsTheShell(server.text, modulePath)) {
-        report.Fault(view.native, ClassNotRegistered, registerFix, view.label,
+        report.Fault(view.native, ClassNotRegistered, repair, fixes.registerFix, view.label,
             IsFullPath(server.text)
                 ? "the class's module \"%s\" does not exist"
                 : "the class's module \"%s\" is no full path, and the shell finds no such file in "
@@ -372,18 +282,16 @@ bool CheckServer(Report& report, const View& view, const char* classId, const ch
         return false;
     }
     ReadModuleFileFacts(modulePath, facts);
-    char replaceFix[2 * PathTextSize] = {};
-    FormatText(replaceFix, sizeof replaceFix,
-        "replace \"%s\" with the player's %d-bit %s: repair the player's installation, or copy "
-        "the file from the player's package",
-        modulePath, view.bits, view.moduleFile);
+    unsigned replaceRepair = NoRepair;
+    char replaceFix[3 * TextBufferSize] = {};
+    ReplaceFix(view, fixes, plan, modulePath, replaceRepair, replaceFix, sizeof replaceFix);
     if (!facts.isImage) {
-        report.Fault(view.native, ClassNotRegistered, replaceFix, view.label,
+        report.Fault(view.native, ClassNotRegistered, replaceRepair, replaceFix, view.label,
             "the class's module \"%s\" is not a Windows module", modulePath);
         return false;
     }
     if (MachineBits(facts.machine) != view.bits) {
-        report.Fault(view.native, ClassNotRegistered, replaceFix, view.label,
+        report.Fault(view.native, ClassNotRegistered, replaceRepair, replaceFix, view.label,
             "the class's module \"%s\" is %s, but only a %d-bit module loads from this view",
             modulePath, MachineBitness(facts.machine), view.bits);
         return false;
@@ -394,7 +302,7 @@ bool CheckServer(Report& report, const View& view, const char* classId, const ch
     RegistryText model = {};
     ReadRegistryText(HKEY_CLASSES_ROOT, path, "ThreadingModel", view.flag, model);
     if (model.result != ReadResult::Ok || lstrcmpiA(model.text, "Apartment") != 0) {
-        report.Fault(view.native, ClassNotRegistered, registerFix, view.label,
+        report.Fault(view.native, ClassNotRegistered, repair, fixes.registerFix, view.label,
             "the class's ThreadingModel is \"%s\", not \"Apartment\"", model.text);
         return false;
     }
@@ -408,7 +316,7 @@ void CheckPolicy(Report& report, const View& view, const char* classId)
     ShellPolicy policy = {};
     ReadShellPolicy(classId, view.flag, policy);
     if (policy.blocked) {
-        report.Fault(view.native, ShellExtensionPolicy, AdministratorFix, view.label,
+        report.Fault(view.native, ShellExtensionPolicy, NoRepair, AdministratorFix, view.label,
             "the class %s is blocked (%s\\%s): the shell does not load it", classId,
             policy.blockedBy, BlockedKey);
     } else {
@@ -430,7 +338,7 @@ void CheckPolicy(Report& report, const View& view, const char* classId)
         report.Ok(view.label, "approval is enforced (%s) and the class is approved (HKLM)",
             policy.enforcedBy);
     } else {
-        report.Fault(view.native, ShellExtensionPolicy,
+        report.Fault(view.native, ShellExtensionPolicy, NoRepair,
             "an administrator must add a value named after the class to HKLM\\...\\Shell "
             "Extensions\\Approved (the player's installer writes it when run by one)",
             view.label,
@@ -480,7 +388,30 @@ void CheckIcon(Report& report, const View& view, const char* entryKey, const cha
     report.Ok(view.label, "the icon comes from \"%s\"", icon.text);
 }
 
-void CheckView(Report& report, const View& view, const char* name, bool is64Bit)
+// The menu text registration writes now, and what that means for registering again.
+void PlanMenuText(Report& report, const View& view, const char* ownModule, RepairPlan& plan,
+    ExpectedText& expected)
+{
+    ReadExpectedMenuText(report, view, plan.product,
+        plan.target == RepairPlan::ModuleUsable ? plan.module : ownModule, expected);
+    const bool empty = expected.known && expected.text[0] == '\0';
+    plan.translationLacksMenuText = empty && expected.fromTranslation;
+    if (plan.translationLacksMenuText) {
+        // Without the translation, the module's own text is what registration writes.
+        HMODULE texts = LoadLibraryExA(
+            plan.target == RepairPlan::ModuleUsable ? plan.module : ownModule, nullptr,
+            LOAD_LIBRARY_AS_DATAFILE);
+        char own[TextBufferSize] = {};
+        plan.moduleLacksMenuText = texts == nullptr
+            || LoadStringA(texts, MenuTextIdForThisSystem(), own, sizeof own) <= 0;
+        if (texts != nullptr)
+            FreeLibrary(texts);
+    } else {
+        plan.moduleLacksMenuText = empty;
+    }
+}
+
+void CheckView(Report& report, const View& view, const char* name, RepairPlan& plan)
 {
     char entryKey[600] = {};
     FormatText(entryKey, sizeof entryKey, "%s\\%s", FindExtensionsStaticKey, name);
@@ -492,12 +423,12 @@ void CheckView(Report& report, const View& view, const char* name, bool is64Bit)
         return;
     }
     const bool ours = entry.result == ReadResult::Ok && lstrcmpiA(entry.text, OurClassId) == 0;
+    const bool oursByName = lstrcmpiA(name, FindExtensionName) == 0;
 
     // Our module's file tells the product name the preferences are filed under, and holds the
     // texts registration writes when no translation is used.
     char ourModule[PathTextSize] = {};
     ModuleFileFacts facts = {};
-    Preferences preferences = {};
     {
         char server[TextBufferSize] = {};
         FormatText(server, sizeof server, "CLSID\\%s\\InProcServer32", OurClassId);
@@ -508,39 +439,55 @@ void CheckView(Report& report, const View& view, const char* name, bool is64Bit)
             ourModule[0] = '\0';
         if (ourModule[0] != '\0')
             ReadModuleFileFacts(ourModule, facts);
-        ReadPreferences(view, facts, is64Bit, preferences);
     }
-    const char* registerFix = preferences.registerFix;
+    char product[ShortTextSize] = {};
+    ProductNameOf(facts, product);
+    PlanRepair(view, name, product, plan);
+    ExpectedText expected = {};
+    if (ours || oursByName)
+        PlanMenuText(report, view, ourModule, plan, expected);
+    ViewFixes fixes = {};
+    fixes.registerRepair = RegisterRepair(plan);
+    RegisterFix(plan, view, fixes.registerRepair, fixes.registerFix, sizeof fixes.registerFix);
+    RegisterCommandFix(plan, view, fixes.noteFix, sizeof fixes.noteFix);
 
     if (entry.result != ReadResult::Ok) {
         char why[160];
         DescribeReadFailure(entry.result, entry.type, entry.error, why, sizeof why);
-        report.Fault(view.native, EntryNotFound,
-            entry.result == ReadResult::KeyRefused ? AdministratorFix : registerFix, view.label,
-            "the entry HKLM\\%s %s", entryKey, why);
+        const bool refused = entry.result == ReadResult::KeyRefused;
+        report.Fault(view.native, EntryNotFound, refused ? NoRepair : fixes.registerRepair,
+            refused ? AdministratorFix : fixes.registerFix, view.label, "the entry HKLM\\%s %s",
+            entryKey, why);
+        // What registering would not mend, told now: repair acts only where it makes the
+        // entry work.
+        if (oursByName && !refused) {
+            CheckPolicy(report, view, OurClassId);
+            CheckPlayer(report, view, plan);
+        }
         return;
     }
     CLSID classId = {};
     wchar_t wideClassId[64] = {};
     MultiByteToWideChar(CP_ACP, 0, entry.text, -1, wideClassId, 63);
     if (TextLength(entry.text) != 38 || FAILED(CLSIDFromString(wideClassId, &classId))) {
-        report.Fault(view.native, ClassNotRegistered, registerFix, view.label,
-            "the entry %s names no class: \"%s\"", name, entry.text);
+        report.Fault(view.native, ClassNotRegistered, fixes.registerRepair, fixes.registerFix,
+            view.label, "the entry %s names no class: \"%s\"", name, entry.text);
+        if (oursByName) {
+            CheckPolicy(report, view, OurClassId);
+            CheckPlayer(report, view, plan);
+        }
         return;
     }
     report.Ok(view.label, "the entry %s names the class %s", name, entry.text);
 
-    ExpectedText expected = {};
-    if (ours)
-        ReadExpectedMenuText(report, view, preferences, ourModule, expected);
-    CheckMenuText(report, view, entryKey, expected, registerFix);
+    CheckMenuText(report, view, entryKey, expected, fixes);
     CheckPolicy(report, view, entry.text);
     char modulePath[PathTextSize] = {};
     facts = ModuleFileFacts();
-    if (CheckServer(report, view, entry.text, registerFix, facts, modulePath)) {
+    if (CheckServer(report, view, entry.text, fixes, plan, facts, modulePath)) {
         const int ownBits = static_cast<int>(sizeof(void*) * 8);
         if (MachineBits(facts.machine) == ownBits) {
-            CheckClassObject(report, view, modulePath, classId);
+            CheckClassObject(report, view, modulePath, classId, fixes, plan);
         } else {
             report.Skip(view.label,
                 "the module is not loaded: a %d-bit doctor cannot load a %d-bit module; run the "
@@ -548,29 +495,34 @@ void CheckView(Report& report, const View& view, const char* name, bool is64Bit)
                 ownBits, MachineBits(facts.machine), MachineBits(facts.machine));
         }
     }
-    CheckIcon(report, view, entryKey, registerFix);
+    CheckIcon(report, view, entryKey, fixes.noteFix);
     if (ours)
-        CheckPlayer(report, view, preferences);
+        CheckPlayer(report, view, plan);
 }
 
 } // namespace
 
-int Doctor(const char* name)
+void CheckEntry(const char* name, Report& report, RepairPlan& plan)
 {
+    plan = RepairPlan();
     const bool is64Bit = SystemIs64Bit();
-    Report report;
-    if (CheckSystem(report, is64Bit)) {
-        CoInitialize(nullptr);
-        if (is64Bit) {
-            const View views[] = {{"64-bit view", KEY_WOW64_64KEY, 64, true, ModuleFileName64},
-                {"32-bit view", KEY_WOW64_32KEY, 32, false, ModuleFileName32}};
-            for (const View& view : views)
-                CheckView(report, view, name, is64Bit);
-        } else {
-            CheckView(report, {"registry", 0, 32, true, ModuleFileName32}, name, is64Bit);
-        }
-        CoUninitialize();
+    if (!CheckSystem(report, is64Bit))
+        return;
+    CoInitialize(nullptr);
+    if (is64Bit) {
+        const View views[] = {{"64-bit view", KEY_WOW64_64KEY, 64, true, ModuleFileName64},
+            {"32-bit view", KEY_WOW64_32KEY, 32, false, ModuleFileName32}};
+        RepairPlan other = {};
+        for (const View& view : views)
+            CheckView(report, view, name, view.native ? plan : other);
+    } else {
+        CheckView(report, {"registry", 0, 32, true, ModuleFileName32}, name, plan);
     }
+    CoUninitialize();
+}
+
+int SumUp(const char* name, const Report& report)
+{
     const int code = report.ExitCode();
     if (report.Faults() != 0)
         Print("%s: %d fault%s; exit code %d, that of the first\n", name, report.Faults(),
@@ -581,5 +533,15 @@ int Doctor(const char* name)
             name, report.Skips(), report.Skips() == 1 ? " that the verdict needs" : "s", code);
     else
         Print("%s: every check is ok: the entry shows and works on this system\n", name);
+    if (report.Repairable())
+        Print("%s: \"%s\" repair mends every fault above\n", name, OwnPath());
     return code;
+}
+
+int Doctor(const char* name)
+{
+    Report report;
+    RepairPlan plan;
+    CheckEntry(name, report, plan);
+    return SumUp(name, report);
 }

@@ -15,4 +15,5 @@ enum ExitCode {
     ShellExtensionPolicy = 10, // blocked, or not approved while approval is enforced
     NoFindMenu = 11, // Windows Vista and later have no Find/Search menu
     Incomplete = 12, // doctor: no fault found, but a check the verdict needs could not be made
+    RegistrationFailed = 13, // register, unregister: the module could not be called, or it failed
 };

@@ -53,6 +53,7 @@ void ReadModuleFileFacts(const char* path, ModuleFileFacts& facts)
         && ReadAt(file, static_cast<DWORD>(dos.e_lfanew) + 4, &header, sizeof header)) {
         facts.isImage = true;
         facts.machine = header.Machine;
+        facts.isDll = (header.Characteristics & IMAGE_FILE_DLL) != 0;
         DWORD sectionTable
             = static_cast<DWORD>(dos.e_lfanew) + 4 + sizeof header + header.SizeOfOptionalHeader;
         ReadProductName(file, sectionTable, header.NumberOfSections, facts.productName);

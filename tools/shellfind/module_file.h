@@ -8,6 +8,7 @@ struct ModuleFileFacts {
     bool exists;
     bool isImage; // a PE image that Windows would map
     WORD machine; // IMAGE_FILE_MACHINE_I386 or _AMD64, or another
+    bool isDll; // an image marked as a library, not a program
     char productName[260]; // the module's product-name slot, empty when blank or not found
 };
 

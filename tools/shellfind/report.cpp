@@ -8,8 +8,8 @@ void Report::Line(const char* status, const char* scope, const char* fix, const 
         Print("%s %s: %s\n", status, scope, text);
 }
 
-void Report::AddFault(
-    bool counted, ::ExitCode code, const char* fix, const char* scope, const char* text)
+void Report::AddFault(bool counted, ::ExitCode code, unsigned repair, const char* fix,
+    const char* scope, const char* text)
 {
     if (!counted) {
         Print("note  %s: %s (not counted: no shell on this system reads this view) -- %s\n", scope,
@@ -17,6 +17,8 @@ void Report::AddFault(
         return;
     }
     Line("FAULT", scope, fix, text);
+    repairs_ |= repair;
+    unrepairable_ = unrepairable_ || repair == 0;
     if (faults_++ == 0)
         firstFault_ = code;
 }

@@ -18,12 +18,13 @@ public:
         Line("note ", scope, nullptr, Format(format, arguments...).text);
     }
     // counted: a fault in a registry view that the system's shell reads. A fault in a view no
-    // shell reads is printed as a note and changes no exit code.
+    // shell reads is printed as a note and changes no exit code. repair: the RepairActions that
+    // shellfind repair carries out to mend it, NoRepair (0) when it cannot.
     template <typename... Arguments>
-    void Fault(bool counted, ::ExitCode code, const char* fix, const char* scope,
+    void Fault(bool counted, ::ExitCode code, unsigned repair, const char* fix, const char* scope,
         const char* format, Arguments... arguments)
     {
-        AddFault(counted, code, fix, scope, Format(format, arguments...).text);
+        AddFault(counted, code, repair, fix, scope, Format(format, arguments...).text);
     }
     // A check the verdict depends on that could not be made: exit 0 is then not given.
     template <typename... Arguments>
@@ -34,6 +35,9 @@ public:
     }
 
     int Faults() const { return faults_; }
+    // Whether repair mends every counted fault, and what it does for them.
+    bool Repairable() const { return faults_ != 0 && !unrepairable_; }
+    unsigned Repairs() const { return repairs_; }
     int Skips() const { return skips_; }
     // The first counted fault's code; Incomplete when only skips stand in the way; else Success.
     int ExitCode() const;
@@ -49,10 +53,12 @@ private:
         return text;
     }
     static void Line(const char* status, const char* scope, const char* fix, const char* text);
-    void AddFault(
-        bool counted, ::ExitCode code, const char* fix, const char* scope, const char* text);
+    void AddFault(bool counted, ::ExitCode code, unsigned repair, const char* fix,
+        const char* scope, const char* text);
 
     int faults_ = 0;
     int skips_ = 0;
     int firstFault_ = Success;
+    unsigned repairs_ = 0;
+    bool unrepairable_ = false;
 };

@@ -9,6 +9,11 @@
 //                             SECONDS (default 5) or until one is picked, which is then invoked
 //   shellfind doctor [NAME]   why the entry (default Orbelquest) does not show or does not work:
 //                             one line per check; exit 0 only when all is well (exit_codes.h)
+//   shellfind repair [--dry-run] [NAME]
+//                             the doctor, what it says this user may mend (after a REGEDIT4
+//                             backup), then the doctor again
+//   shellfind register [MODULE], shellfind unregister [MODULE]
+//                             the module's own DllRegisterServer / DllUnregisterServer
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -19,7 +24,10 @@
 #include "exit_codes.h"
 #include "find_entries.h"
 #include "find_menu.h"
+#include "registration_call.h"
+#include "repair.h"
 #include "shell_paths.h"
+#include "kvshellsearch.h"
 #include "shell_policy.h"
 
 #ifdef KV_STACK_GUARD
@@ -189,14 +197,48 @@ bool Is(const char* argument, const char* word)
     return lstrcmpA(argument, word) == 0;
 }
 
+constexpr char UsageText[]
+    = "usage: shellfind list | invoke NAME | menu [SECONDS] | doctor [NAME]\n"
+      "                 | repair [--dry-run] [NAME] | register [MODULE] | unregister [MODULE]\n";
+
+constexpr char HelpText[]
+    = "  list                  every entry of the shell's Find/Search menu, and what is broken\n"
+      "  invoke NAME           picks the entry NAME as the shell does\n"
+      "  menu [SECONDS]        the entries as the shell's menu draws them (default 5 seconds)\n"
+      "  doctor [NAME]         why the entry (default Orbelquest) does not show or does not\n"
+      "                        work; exit code 0 only when it shows and works\n"
+      "  repair [--dry-run] [NAME]\n"
+      "                        the doctor; where this user may mend every fault, mends them\n"
+      "                        after writing a REGEDIT4 backup (printed as backup: PATH), then\n"
+      "                        the doctor again, whose exit code it returns; --dry-run changes\n"
+      "                        nothing\n"
+      "  register [MODULE]     calls the module's own DllRegisterServer, as regsvr32 does;\n"
+      "                        MODULE defaults to the one beside the player (MainApp)\n"
+      "  unregister [MODULE]   calls its DllUnregisterServer; MODULE defaults to the one\n"
+      "                        registered for the class, else the one beside the player\n"
+      "  --help, -h            this text\n";
+
 int Main(int argc, char** argv)
 {
+    if (argc == 2 && (Is(argv[1], "--help") || Is(argv[1], "-h") || Is(argv[1], "/?"))) {
+        Print("%s%s", UsageText, HelpText);
+        return Success;
+    }
     if (argc == 2 && Is(argv[1], "list"))
         return List();
     if (argc == 3 && Is(argv[1], "invoke"))
         return Invoke(argv[2]);
     if ((argc == 2 || argc == 3) && Is(argv[1], "doctor"))
-        return Doctor(argc == 3 ? argv[2] : "Orbelquest");
+        return Doctor(argc == 3 ? argv[2] : FindExtensionName);
+    if (argc >= 2 && argc <= 4 && Is(argv[1], "repair")) {
+        const bool dryRun = argc >= 3 && Is(argv[2], "--dry-run");
+        const int named = dryRun ? 3 : 2;
+        if (argc <= named + 1 && (argc == named || argv[named][0] != '-'))
+            return Repair(argc == named + 1 ? argv[named] : FindExtensionName, dryRun);
+    }
+    if ((argc == 2 || argc == 3) && (Is(argv[1], "register") || Is(argv[1], "unregister")))
+        return RegistrationCommand(argc == 3 ? argv[2] : nullptr,
+            Is(argv[1], "register") ? RegistrationCall::Register : RegistrationCall::Unregister);
     if ((argc == 2 || argc == 3) && Is(argv[1], "menu")) {
         char picked[256] = {};
         int seconds = 0;
@@ -207,7 +249,7 @@ int Main(int argc, char** argv)
             return Success;
         return Invoke(picked);
     }
-    PrintError("usage: shellfind list | invoke NAME | menu [SECONDS] | doctor [NAME]\n");
+    PrintError("%s(shellfind --help says what each does)\n", UsageText);
     return Usage;
 }
 
