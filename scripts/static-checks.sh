@@ -25,7 +25,7 @@ gcc_dir=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-libgcc-file-name)")
 clang-tidy --quiet "${sources[@]}" -- --target=x86_64-w64-mingw32 -std=c++17 -nostdinc++ \
     -isystem "$gcc_dir/include/c++" -isystem "$gcc_dir/include/c++/x86_64-w64-mingw32" \
     -isystem /usr/x86_64-w64-mingw32/include -Isrc/kvshellsearch -I"$generated" \
-    -D__USE_MINGW_ANSI_STDIO=0 2>&1 | grep -vE "^[0-9]+ warnings? generated|^Suppressed|^Use -header-filter" 
+    -D__USE_MINGW_ANSI_STDIO=0 -DKV_VERSION=\"VERSION\" 2>&1 | grep -vE "^[0-9]+ warnings? generated|^Suppressed|^Use -header-filter" 
 [ "${PIPESTATUS[0]}" -eq 0 ] || status=1
 
 echo "== clang-format"

@@ -390,8 +390,9 @@ TEST_F(DoctorTest, VerdictAgreesWithWhatInvokeDoesInEveryState)
 std::string BackupPathIn(const std::string& output)
 {
     const size_t line = output.find("backup: ");
-    return line == std::string::npos ? std::string()
-                                     : output.substr(line + 8, output.find_first_of("\r\n", line) - line - 8);
+    return line == std::string::npos
+        ? std::string()
+        : output.substr(line + 8, output.find_first_of("\r\n", line) - line - 8);
 }
 
 // Where the doctor says repair mends every fault, repair makes the entry work (the doctor is

@@ -16,18 +16,23 @@ import subprocess
 import sys
 
 WINDOWS_95 = {
-    "kernel32.dll": """CloseHandle CreateFileA DisableThreadLibraryCalls ExitProcess
+    # CreateProcessA, GetExitCodeProcess, GetTempPathA, WaitForSingleObject, RegDeleteValueA,
+    # RegEnumValueA and RegQueryInfoKeyA: the Win32 Programmer's Reference of 1995 documents each
+    # with its Windows 95 behaviour (RegQueryInfoKey: "Windows 95: ... sets the members of the
+    # FILETIME structure to zero").
+    "kernel32.dll": """CloseHandle CreateFileA CreateProcessA DisableThreadLibraryCalls ExitProcess
         ExpandEnvironmentStringsA FormatMessageA FreeLibrary GetCommandLineA GetCurrentProcess
-        GetCurrentProcessId GetCurrentThreadId GetEnvironmentVariableA GetFileAttributesA
+        GetCurrentProcessId GetCurrentThreadId GetEnvironmentVariableA GetExitCodeProcess
+        GetFileAttributesA
         GetFileInformationByHandle GetFullPathNameA GetLastError GetModuleFileNameA
         GetModuleHandleA GetProcAddress GetProcessHeap GetStdHandle GetSystemDirectoryA
-        GetSystemTimeAsFileTime GetTickCount GetVersionExA GetWindowsDirectoryA HeapAlloc HeapFree
+        GetSystemTimeAsFileTime GetTempPathA GetTickCount GetVersionExA GetWindowsDirectoryA HeapAlloc HeapFree
         InterlockedDecrement InterlockedIncrement LoadLibraryExA MultiByteToWideChar
         QueryPerformanceCounter ReadFile SearchPathA SetCurrentDirectoryA SetFilePointer Sleep
-        TerminateProcess
+        TerminateProcess WaitForSingleObject
         WideCharToMultiByte WinExec WriteFile lstrcatA lstrcmpA lstrcmpiA lstrcpynA lstrlenA""",
-    "advapi32.dll": """RegCloseKey RegCreateKeyExA RegDeleteKeyA RegEnumKeyExA RegOpenKeyExA
-        RegQueryValueExA RegSetValueExA""",
+    "advapi32.dll": """RegCloseKey RegCreateKeyExA RegDeleteKeyA RegDeleteValueA RegEnumKeyExA
+        RegEnumValueA RegOpenKeyExA RegQueryInfoKeyA RegQueryValueExA RegSetValueExA""",
     "user32.dll": """AppendMenuA CreatePopupMenu CreateWindowExA DefWindowProcA DestroyIcon
         DestroyMenu DestroyWindow DrawIconEx DrawTextA FillRect GetDC GetSysColor GetSysColorBrush
         KillTimer LoadStringA RegisterClassA ReleaseDC SendMessageA SetForegroundWindow SetTimer

@@ -142,8 +142,8 @@ std::string ShellfindCommandIn(const std::string& line)
 namespace {
 
 // Every key below root\\path but the classes, which hold thousands of keys of other programs.
-void ExportAllButClasses(HKEY root, const std::string& path, const std::string& label,
-    RegistryExport& into)
+void ExportAllButClasses(
+    HKEY root, const std::string& path, const std::string& label, RegistryExport& into)
 {
     RegistryExport part;
     HKEY key = nullptr;
@@ -201,11 +201,11 @@ RegistryExport OurKeysSnapshot()
         HKEY root;
         const char* label;
         const char* path;
-    } keys[] = {{HKEY_CLASSES_ROOT, "HKCR\\", ClassKey}, {HKEY_CLASSES_ROOT, "HKCR\\", PreferencesRoot},
-        {HKEY_LOCAL_MACHINE, "HKLM\\", StaticKey}, {HKEY_LOCAL_MACHINE, "HKLM\\", PoliciesKey},
-        {HKEY_LOCAL_MACHINE, "HKLM\\", ApprovedKey}, {HKEY_LOCAL_MACHINE, "HKLM\\", BlockedKey},
-        {HKEY_CURRENT_USER, "HKCU\\", PoliciesKey}, {HKEY_CURRENT_USER, "HKCU\\", ApprovedKey},
-        {HKEY_CURRENT_USER, "HKCU\\", BlockedKey}};
+    } keys[] = {{HKEY_CLASSES_ROOT, "HKCR\\", ClassKey},
+        {HKEY_CLASSES_ROOT, "HKCR\\", PreferencesRoot}, {HKEY_LOCAL_MACHINE, "HKLM\\", StaticKey},
+        {HKEY_LOCAL_MACHINE, "HKLM\\", PoliciesKey}, {HKEY_LOCAL_MACHINE, "HKLM\\", ApprovedKey},
+        {HKEY_LOCAL_MACHINE, "HKLM\\", BlockedKey}, {HKEY_CURRENT_USER, "HKCU\\", PoliciesKey},
+        {HKEY_CURRENT_USER, "HKCU\\", ApprovedKey}, {HKEY_CURRENT_USER, "HKCU\\", BlockedKey}};
     for (const auto& key : keys) {
         RegistryExport part;
         ExportKeys(key.root, key.path, part);

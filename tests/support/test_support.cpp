@@ -95,8 +95,8 @@ RegistryValue QueryValue(HKEY root, const char* path, const char* name)
 }
 
 // One buffer for the whole walk: a large tree has thousands of keys.
-static void ExportKeysInto(HKEY root, const std::string& path, RegistryExport& into, REGSAM view,
-    std::vector<BYTE>& data)
+static void ExportKeysInto(
+    HKEY root, const std::string& path, RegistryExport& into, REGSAM view, std::vector<BYTE>& data)
 {
     HKEY key = nullptr;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)

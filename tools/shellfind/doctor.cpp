@@ -174,7 +174,7 @@ void ReplaceFix(const View& view, const ViewFixes& fixes, const RepairPlan& plan
 {
     if (fixes.registerRepair != NoRepair && lstrcmpiA(modulePath, plan.module) != 0) {
         repair = fixes.registerRepair;
-        lstrcpynA(fix, fixes.registerFix, size);
+        lstrcpynA(fix, fixes.registerFix, static_cast<int>(size));
         return;
     }
     repair = NoRepair;
@@ -398,9 +398,9 @@ void PlanMenuText(Report& report, const View& view, const char* ownModule, Repai
     plan.translationLacksMenuText = empty && expected.fromTranslation;
     if (plan.translationLacksMenuText) {
         // Without the translation, the module's own text is what registration writes.
-        HMODULE texts = LoadLibraryExA(
-            plan.target == RepairPlan::ModuleUsable ? plan.module : ownModule, nullptr,
-            LOAD_LIBRARY_AS_DATAFILE);
+        HMODULE texts
+            = LoadLibraryExA(plan.target == RepairPlan::ModuleUsable ? plan.module : ownModule,
+                nullptr, LOAD_LIBRARY_AS_DATAFILE);
         char own[TextBufferSize] = {};
         plan.moduleLacksMenuText = texts == nullptr
             || LoadStringA(texts, MenuTextIdForThisSystem(), own, sizeof own) <= 0;
@@ -541,7 +541,7 @@ int SumUp(const char* name, const Report& report)
 int Doctor(const char* name)
 {
     Report report;
-    RepairPlan plan;
+    RepairPlan plan = {};
     CheckEntry(name, report, plan);
     return SumUp(name, report);
 }

@@ -47,18 +47,18 @@ void PrintResult(const char* function, const char* path, HRESULT result)
     FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
         static_cast<DWORD>(result), 0, message, sizeof message - 1, nullptr);
     // FormatMessage ends its text with a line break.
-    for (size_t i = TextLength(message); i > 0 && (message[i - 1] == '\r' || message[i - 1] == '\n');
-         --i)
+    for (size_t i = TextLength(message);
+         i > 0 && (message[i - 1] == '\r' || message[i - 1] == '\n'); --i)
         message[i - 1] = '\0';
-    Print("%s of \"%s\" returned 0x%08lX%s%s\n", function, path,
-        static_cast<unsigned long>(result), message[0] != '\0' ? ": " : "", message);
+    Print("%s of \"%s\" returned 0x%08lX%s%s\n", function, path, static_cast<unsigned long>(result),
+        message[0] != '\0' ? ": " : "", message);
 }
 
 bool ModuleBesideThePlayer(char* path)
 {
     char mainApp[TextBufferSize] = {};
     return ReadMainApp(DefaultProductName, 0, mainApp, sizeof mainApp).result
-            == TextReadResult::Read
+        == TextReadResult::Read
         && SUCCEEDED(MakeRegisteredModulePath(mainApp, ModuleFileName, path));
 }
 

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include <string.h>
+
 #include "console.h"
 #include "text.h"
 
@@ -63,8 +65,8 @@ bool ReadValues(HKEY key, SavedKey& saved)
             return false;
         DWORD nameSize = longestName + 1;
         value->size = largestData;
-        if (RegEnumValueA(key, i, value->name, &nameSize, nullptr, &value->type, value->data,
-                &value->size)
+        if (RegEnumValueA(
+                key, i, value->name, &nameSize, nullptr, &value->type, value->data, &value->size)
             != ERROR_SUCCESS)
             return false;
     }
@@ -74,7 +76,10 @@ bool ReadValues(HKEY key, SavedKey& saved)
 // Written through a buffer: WriteFile once a line or so, not once a byte.
 class FileWriter {
 public:
-    explicit FileWriter(HANDLE file) : file_(file) { }
+    explicit FileWriter(HANDLE file)
+        : file_(file)
+    {
+    }
     ~FileWriter() { Flush(); }
     void Text(const char* text)
     {
@@ -90,14 +95,16 @@ public:
     bool Flush()
     {
         DWORD written = 0;
-        ok_ = ok_ && (used_ == 0 || (WriteFile(file_, buffer_, used_, &written, nullptr) && written == used_));
+        ok_ = ok_
+            && (used_ == 0
+                || (WriteFile(file_, buffer_, used_, &written, nullptr) && written == used_));
         used_ = 0;
         return ok_;
     }
 
 private:
     HANDLE file_;
-    char buffer_[4096];
+    char buffer_[4096] = {};
     DWORD used_ = 0;
     bool ok_ = true;
 };
@@ -185,6 +192,32 @@ bool DeleteValuesNotSaved(HKEY key, const SavedKey& saved)
     }
 }
 
+// Whether the key holds exactly its saved values: then there is nothing to put back, and a key
+// this user may only read is left alone.
+bool IsAsSaved(const SavedKey& saved)
+{
+    HKEY key = nullptr;
+    const LONG status = RegOpenKeyExA(saved.root, saved.path, 0, KEY_READ, &key);
+    if (status != ERROR_SUCCESS)
+        return !saved.existed && status == ERROR_FILE_NOT_FOUND;
+    DWORD count = 0, largest = 0;
+    bool same = saved.existed
+        && RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count,
+               nullptr, &largest, nullptr, nullptr)
+            == ERROR_SUCCESS;
+    BYTE* data = new (std::nothrow) BYTE[largest + 1];
+    same = same && data != nullptr;
+    for (const SavedValue* value = saved.values; same && value != nullptr; value = value->next) {
+        DWORD type = 0, size = largest + 1;
+        same = count-- != 0
+            && RegQueryValueExA(key, value->name, nullptr, &type, data, &size) == ERROR_SUCCESS
+            && type == value->type && size == value->size && memcmp(data, value->data, size) == 0;
+    }
+    delete[] data;
+    RegCloseKey(key);
+    return same && count == 0;
+}
+
 } // namespace
 
 RegistryBackup::~RegistryBackup()
@@ -227,8 +260,8 @@ bool RegistryBackup::WriteRegedit4(char* path) const
     HANDLE file = INVALID_HANDLE_VALUE;
     for (unsigned n = 1; n < 10000 && file == INVALID_HANDLE_VALUE; ++n) {
         FormatText(path, MAX_PATH, "%sshellfind-backup-%u.reg", directory, n);
-        file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-            nullptr);
+        file = CreateFileA(
+            path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS
             && GetLastError() != ERROR_ALREADY_EXISTS)
             return false;
@@ -267,14 +300,16 @@ bool RegistryBackup::Restore() const
     bool restored = true;
     // The deepest first: a key that did not exist goes after the keys below it.
     for (const SavedKey* saved = keys_; saved != nullptr; saved = saved->next) {
+        if (IsAsSaved(*saved))
+            continue;
         if (!saved->existed) {
             const LONG status = RegDeleteKeyA(saved->root, saved->path);
             restored = restored && (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND);
             continue;
         }
         HKEY key = nullptr;
-        if (RegCreateKeyExA(saved->root, saved->path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                nullptr)
+        if (RegCreateKeyExA(
+                saved->root, saved->path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr)
             != ERROR_SUCCESS) {
             restored = false;
             continue;

@@ -60,8 +60,8 @@ bool RegisterInNewProcess(const char* module)
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(OwnPath(), line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-            &process)) {
+    if (!CreateProcessA(
+            OwnPath(), line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
         PrintError("repair: shellfind could not start itself to register the module (error %lu)\n",
             GetLastError());
         return false;
@@ -114,7 +114,7 @@ bool CarryOut(const RepairPlan& plan, unsigned actions)
 int Repair(const char* name, bool dryRun)
 {
     Report report;
-    RepairPlan plan;
+    RepairPlan plan = {};
     CheckEntry(name, report, plan);
     const int code = SumUp(name, report);
     if (report.Faults() == 0) {
@@ -151,7 +151,7 @@ int Repair(const char* name, bool dryRun)
     }
     Print("repair: done; the doctor again:\n");
     Report after;
-    RepairPlan again;
+    RepairPlan again = {};
     CheckEntry(name, after, again);
     return SumUp(name, after);
 }

@@ -171,8 +171,8 @@ void RegisterFix(const RepairPlan& plan, const View& view, unsigned actions, cha
         char what[3 * TextBufferSize] = {};
         auto add = [&what](const char* part, const char* value, const char* end) {
             char longer[sizeof what] = {};
-            FormatText(longer, sizeof longer, "%s%s%s%s%s", what, what[0] != '\0' ? ", " : "",
-                part, value, end);
+            FormatText(longer, sizeof longer, "%s%s%s%s%s", what, what[0] != '\0' ? ", " : "", part,
+                value, end);
             lstrcpynA(what, longer, sizeof what);
         };
         if (actions & SetMainApp)
@@ -185,12 +185,14 @@ void RegisterFix(const RepairPlan& plan, const View& view, unsigned actions, cha
         return;
     }
     if (!plan.ours) {
-        lstrcpynA(fix, "repair the installation of the program this entry belongs to", size);
+        lstrcpynA(fix, "repair the installation of the program this entry belongs to",
+            static_cast<int>(size));
     } else if (!plan.ownBitness) {
         FormatText(fix, size, "run %s: shellfind repair", ShellfindBuildFor(view.bits));
     } else if (plan.target == RepairPlan::NoModulePath) {
         FormatText(fix, size,
-            "mend the player's path first (HKCR\\...\\Preferences\\MainApp, see its line), then run "
+            "mend the player's path first (HKCR\\...\\Preferences\\MainApp, see its line), then "
+            "run "
             "\"%s\" repair",
             OwnPath());
     } else if (plan.target == RepairPlan::ModuleMissing) {
@@ -204,7 +206,8 @@ void RegisterFix(const RepairPlan& plan, const View& view, unsigned actions, cha
             "the file from the player's package); then run \"%s\" repair",
             plan.module, view.bits, view.moduleFile, OwnPath());
     } else if (plan.moduleLacksMenuText) {
-        lstrcpynA(fix, "repair the player's installation: the module lacks its texts", size);
+        lstrcpynA(fix, "repair the player's installation: the module lacks its texts",
+            static_cast<int>(size));
     } else {
         FormatText(fix, size,
             "only an administrator of this machine can mend this: \"%s\" repair, run by an "
@@ -216,8 +219,8 @@ void RegisterFix(const RepairPlan& plan, const View& view, unsigned actions, cha
 void RegisterCommandFix(const RepairPlan& plan, const View& view, char* fix, size_t size)
 {
     if (plan.ownBitness && plan.target == RepairPlan::ModuleUsable)
-        FormatText(fix, size, "register the module again: \"%s\" register \"%s\"", OwnPath(),
-            plan.module);
+        FormatText(
+            fix, size, "register the module again: \"%s\" register \"%s\"", OwnPath(), plan.module);
     else if (plan.target == RepairPlan::ModuleUsable)
         FormatText(fix, size, "register the module again with %s: shellfind register \"%s\"",
             ShellfindBuildFor(view.bits), plan.module);

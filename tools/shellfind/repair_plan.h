@@ -61,7 +61,8 @@ unsigned RegisterRepair(const RepairPlan& plan);
 unsigned MainAppRepair(const RepairPlan& plan);
 // The fix of a fault that repair mends with actions, or, for NoRepair, what someone must do
 // first, and who, before registering helps.
-void RegisterFix(const RepairPlan& plan, const View& view, unsigned actions, char* fix, size_t size);
+void RegisterFix(
+    const RepairPlan& plan, const View& view, unsigned actions, char* fix, size_t size);
 // The command that registers the module again, for what still shows and works (a note).
 void RegisterCommandFix(const RepairPlan& plan, const View& view, char* fix, size_t size);
 // How the customer started this shellfind: its own full path.

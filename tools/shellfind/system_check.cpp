@@ -47,8 +47,8 @@ bool CheckSystem(Report& report, bool is64Bit)
     OSVERSIONINFOA version = {};
     version.dwOSVersionInfoSize = sizeof version;
     if (!GetVersionExA(&version)) {
-        report.Fault(true, NoFindMenu, NoRepair, "run the doctor on the customer's Windows itself", "system",
-            "the Windows version cannot be read");
+        report.Fault(true, NoFindMenu, NoRepair, "run the doctor on the customer's Windows itself",
+            "system", "the Windows version cannot be read");
         return false;
     }
     const unsigned long major = version.dwMajorVersion;
@@ -82,4 +82,3 @@ bool CheckSystem(Report& report, bool is64Bit)
     }
     return true;
 }
-
