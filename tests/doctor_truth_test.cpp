@@ -307,6 +307,18 @@ const char* ExpectedCause(const State& state)
     return nullptr;
 }
 
+// A healthy install broken as the state says, with the player's directory as the current one.
+Install BuildState(const State& state)
+{
+    ResetRegistry();
+    ClearPolicies();
+    const Install install = MakeHealthyInstall();
+    for (size_t part = 0; part < PartCount; ++part)
+        Parts[part].variants[state[part]].apply(install);
+    SetCurrentDirectoryA(install.directory.c_str());
+    return install;
+}
+
 // Whether shellfind invoke started the stand-in player with " /search".
 bool InvokeStartsThePlayer()
 {
@@ -342,15 +354,9 @@ TEST_F(DoctorTest, VerdictAgreesWithWhatInvokeDoesInEveryState)
     size_t bothOk = 0, bothFault = 0, falseOk = 0, falseFault = 0, wrongCause = 0;
     for (const State& state : states) {
         const std::string name = NameOf(state);
-        ResetRegistry();
-        ClearPolicies();
-        const Install install = MakeHealthyInstall();
-        for (size_t part = 0; part < PartCount; ++part)
-            Parts[part].variants[state[part]].apply(install);
-
         // Both run from the player's directory, where a support person may well be: what the
         // shell cannot find must not be found from there either.
-        SetCurrentDirectoryA(install.directory.c_str());
+        const Install install = BuildState(state);
         std::string output;
         const int verdict = RunProgram(Shellfind("doctor"), output);
         const bool started = InvokeStartsThePlayer();
@@ -409,12 +415,7 @@ TEST_F(DoctorTest, RepairMendsExactlyTheStatesTheDoctorCallsMendable)
     size_t mended = 0;
     for (const State& state : states) {
         SCOPED_TRACE(NameOf(state));
-        ResetRegistry();
-        ClearPolicies();
-        const Install install = MakeHealthyInstall();
-        for (size_t part = 0; part < PartCount; ++part)
-            Parts[part].variants[state[part]].apply(install);
-        SetCurrentDirectoryA(install.directory.c_str());
+        const Install install = BuildState(state);
 
         std::string doctor, output;
         const int verdict = RunProgram(Shellfind("doctor"), doctor);

@@ -80,14 +80,6 @@ std::string Quoted(const std::string& text)
     return "\"" + text + "\"";
 }
 
-RegistryExport RegisteredState(REGSAM view)
-{
-    RegistryExport state;
-    ExportKeys(HKEY_CLASSES_ROOT, ClassKey, state, view);
-    ExportKeys(HKEY_LOCAL_MACHINE, StaticKey, state, view);
-    return state;
-}
-
 // What self-registration writes for a module at this path, on Wine's default version.
 RegistryExport ExpectedState(const std::string& module)
 {

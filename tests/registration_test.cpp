@@ -46,14 +46,6 @@ bool NothingRegistered()
     return !KeyExists(HKEY_CLASSES_ROOT, ClassKey) && !KeyExists(HKEY_LOCAL_MACHINE, StaticKey);
 }
 
-RegistryExport RegisteredState()
-{
-    RegistryExport state;
-    ExportKeys(HKEY_CLASSES_ROOT, ClassKey, state);
-    ExportKeys(HKEY_LOCAL_MACHINE, StaticKey, state);
-    return state;
-}
-
 } // namespace
 
 TEST_F(RegistrationTest, WritesTheLayoutValueByValue)

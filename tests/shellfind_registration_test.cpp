@@ -29,14 +29,6 @@ private:
     bool moved_ = false;
 };
 
-RegistryExport Registered()
-{
-    RegistryExport state;
-    ExportKeys(HKEY_CLASSES_ROOT, ClassKey, state);
-    ExportKeys(HKEY_LOCAL_MACHINE, StaticKey, state);
-    return state;
-}
-
 } // namespace
 
 TEST_F(DoctorTest, RegisterRefusesWhatItCannotRegisterAndWritesNothing)
@@ -154,7 +146,7 @@ TEST_F(DoctorTest, OnWindows95WithoutRegsvr32ShellfindRegistersAndNoFixNamesRegs
     const Install install = MakeHealthyInstall();
     const std::string regsvr32 = SystemProgram("regsvr32.exe");
     ASSERT_EQ(0, RunProgram("\"" + regsvr32 + "\" /s \"" + install.module + "\""));
-    const RegistryExport byRegsvr32 = Registered();
+    const RegistryExport byRegsvr32 = RegisteredState();
     ASSERT_EQ(0, RunProgram("\"" + regsvr32 + "\" /s /u \"" + install.module + "\""));
     ASSERT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey));
     SetWineVersion("regsvr32.exe", nullptr);
@@ -163,7 +155,7 @@ TEST_F(DoctorTest, OnWindows95WithoutRegsvr32ShellfindRegistersAndNoFixNamesRegs
     ASSERT_TRUE(gone.Moved());
     std::string output;
     EXPECT_EQ(0, RunProgram(Shellfind("register"), output)) << output;
-    EXPECT_EQ(byRegsvr32, Registered());
+    EXPECT_EQ(byRegsvr32, RegisteredState());
     const struct {
         const char* state;
         void (*breakIt)(const Install&);

@@ -127,6 +127,14 @@ void ExportKeys(HKEY root, const std::string& path, RegistryExport& into, REGSAM
     ExportKeysInto(root, path, into, view, data);
 }
 
+RegistryExport RegisteredState(REGSAM view)
+{
+    RegistryExport state;
+    ExportKeys(HKEY_CLASSES_ROOT, ClassKey, state, view);
+    ExportKeys(HKEY_LOCAL_MACHINE, StaticKey, state, view);
+    return state;
+}
+
 template <typename Function>
 static void Resolve(HMODULE module, const char* name, Function& function)
 {

@@ -58,6 +58,8 @@ RegistryValue QueryValue(HKEY root, const char* path, const char* name = "");
 // comparing whole states.
 using RegistryExport = std::map<std::string, std::string>;
 void ExportKeys(HKEY root, const std::string& path, RegistryExport& into, REGSAM view = 0);
+// What registration writes: the class keys and the Find entry, every key and value.
+RegistryExport RegisteredState(REGSAM view = 0);
 
 // The module under test, loaded for the life of the object.
 struct LoadedModule {

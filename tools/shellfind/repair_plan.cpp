@@ -184,27 +184,32 @@ void RegisterFix(const RepairPlan& plan, const View& view, unsigned actions, cha
         FormatText(fix, size, "run \"%s\" repair (it %s)", OwnPath(), what);
         return;
     }
+    // What to run once the file or the path is right: this build's repair, or the other
+    // build's, which alone loads the module of the view's bitness.
+    char then[2 * MAX_PATH] = {};
+    if (plan.ownBitness)
+        FormatText(then, sizeof then, "run \"%s\" repair", OwnPath());
+    else
+        FormatText(then, sizeof then, "run %s: shellfind %s", ShellfindBuildFor(view.bits),
+            view.native ? "repair" : "register");
     if (!plan.ours) {
         lstrcpynA(fix, "repair the installation of the program this entry belongs to",
             static_cast<int>(size));
-    } else if (!plan.ownBitness) {
-        FormatText(fix, size, "run %s: shellfind repair", ShellfindBuildFor(view.bits));
+    } else if (!plan.ownBitness && (view.native || plan.target == RepairPlan::ModuleUsable)) {
+        lstrcpynA(fix, then, static_cast<int>(size));
     } else if (plan.target == RepairPlan::NoModulePath) {
         FormatText(fix, size,
-            "mend the player's path first (HKCR\\...\\Preferences\\MainApp, see its line), then "
-            "run "
-            "\"%s\" repair",
-            OwnPath());
+            "mend the player's path first (HKCR\\...\\Preferences\\MainApp, see its line), then %s",
+            then);
     } else if (plan.target == RepairPlan::ModuleMissing) {
         FormatText(fix, size,
-            "repair the player's installation, which puts \"%s\" back, or copy %s there; then run "
-            "\"%s\" repair",
-            plan.module, view.moduleFile, OwnPath());
+            "repair the player's installation, which puts \"%s\" back, or copy %s there; then %s",
+            plan.module, view.moduleFile, then);
     } else if (plan.target == RepairPlan::ModuleUnusable) {
         FormatText(fix, size,
             "replace \"%s\" with the player's %d-bit %s (repair the player's installation, or copy "
-            "the file from the player's package); then run \"%s\" repair",
-            plan.module, view.bits, view.moduleFile, OwnPath());
+            "the file from the player's package); then %s",
+            plan.module, view.bits, view.moduleFile, then);
     } else if (plan.moduleLacksMenuText) {
         lstrcpynA(fix, "repair the player's installation: the module lacks its texts",
             static_cast<int>(size));
