@@ -269,13 +269,20 @@ int RunProgramWithOutput(const std::string& commandLine, HANDLE output, DWORD ti
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, output != nullptr, 0, nullptr,
-            nullptr, &startup, &process))
+            nullptr, &startup, &process)) {
+        fprintf(stderr, "RunProgram: %s did not start (error %lu)\n", commandLine.c_str(),
+            GetLastError());
         return -1;
+    }
     DWORD exitCode = static_cast<DWORD>(-1);
-    if (WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0)
+    const DWORD waited = WaitForSingleObject(process.hProcess, timeoutMs);
+    if (waited == WAIT_OBJECT_0) {
         GetExitCodeProcess(process.hProcess, &exitCode);
-    else
+    } else {
+        fprintf(stderr, "RunProgram: %s did not end in %lu ms (wait %lu, error %lu)\n",
+            commandLine.c_str(), timeoutMs, waited, GetLastError());
         TerminateProcess(process.hProcess, 1);
+    }
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     return static_cast<int>(exitCode);
