@@ -3,6 +3,7 @@
 # each measured side by side with its floor in the same run: the shipped 32-bit DLL under 32-bit
 # Wine in the i386 root, then the 64-bit DLL under wine64.
 # Usage: scripts/bench.sh [ROUNDS]
+case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -3,6 +3,7 @@
 # a few seconds apart, with another umask, time zone and locale, and compares the two SHA256SUMS:
 # the same commit must give the same bytes. In the second build wixl starts a second late, inside
 # the clock the build fixes for it: a package time taken from a clock that still runs differs.
+case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -3,6 +3,7 @@
 # install a stand-in player and the DLL, register it with Wine's own regsvr32, look at the
 # registry, list and invoke the Find entry the way the shell does, and unregister again.
 #   scripts/demo-flow.sh 32|64
+case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -2,6 +2,7 @@
 # The main job, shown end to end: build both DLLs, then demonstrate the whole flow
 # (scripts/demo-flow.sh) twice, each in a throwaway Wine prefix: first the shipped 32-bit DLL
 # under 32-bit Wine in the i386 root, then the 64-bit DLL under wine64.
+case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -3,6 +3,7 @@
 # shows the registered entries as the shell's popup menu in a virtual X display, and captures
 # it. Also copies the icon sheet that the build draws.
 # Usage: scripts/picture.sh [OUT_DIR]   (default: docs/)
+case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out_dir=${1:-docs}

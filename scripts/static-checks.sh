@@ -3,6 +3,7 @@
 # mingw-w64 headers for the x86_64 target) and clang-format; the documentation's links, and the
 # paths, WiX names, script options and quoted files it names.
 # Exits non-zero on any finding.
+case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -80,6 +81,31 @@ docs/troubleshooting.md^| `the player's path is gone` (9) | moved | repair ^the 
 docs/troubleshooting.md^```\nFAULT registry: the entry has gone missing -- call support\n```^the doctor prints no such line: the entry has gone missing
 FAULTS
 rm -rf "$copy"
+
+echo "== --help"
+# Every script and tool answers -h and --help with its usage and exit 0, and takes neither for a
+# file name: run from an empty directory, it leaves that directory and the tree as they were.
+before=$(git status --porcelain)
+helped=0
+for tool in scripts/*.sh tools/*.sh tools/*.py; do
+    interpreter=bash
+    [ "${tool##*.}" = py ] && interpreter=python3
+    for flag in --help -h; do
+        empty=$(mktemp -d)
+        usage=$(cd "$empty" && timeout 60 "$interpreter" "$OLDPWD/$tool" "$flag" 2>&1) && answered=yes || answered=no
+        if [ $answered != yes ] || [ -z "$usage" ] || [ -n "$(ls -A "$empty")" ]; then
+            echo "FAIL: $tool $flag: exit status, no usage, or files written: ${usage%%$'\n'*}"
+            status=1
+        fi
+        rm -rf "$empty"
+        helped=$((helped + 1))
+    done
+done
+if [ "$(git status --porcelain)" != "$before" ]; then
+    echo "FAIL: a --help run changed the tree"
+    status=1
+fi
+echo "--help: $helped runs answered with a usage and exit 0, writing nothing"
 
 [ $status -eq 0 ] && echo "static checks: clean"
 exit $status

@@ -3,6 +3,7 @@
 # both suites: the 64-bit build under wine64 in a throwaway prefix, and the shipped 32-bit DLL
 # under 32-bit Wine in the i386 root (made on the first run, reused after). Extra arguments go
 # to both ctest runs (for example -R Launch).
+case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -1,6 +1,10 @@
 # Sourced by the scripts that run Windows programs: makes a throwaway Wine prefix for this run,
 # keeps one wineserver alive for it, and removes both when the script exits.
 # Never ~/.wine: everything lives in a fresh directory under /tmp.
+# Run by itself with -h or --help, it prints this.
+case "$0" in
+*wine-prefix.sh) case "${1:-}" in -h | --help) sed -n '1,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac ;;
+esac
 
 export WINEDEBUG=-all
 export WINEPREFIX

@@ -12,6 +12,7 @@
 # locked against a second run at once; a root that was not finished is made again from the start.
 # The Debian mirror is the one the host's own apt configuration uses. This script mounts nothing:
 # scripts/wine32-session.sh enters the root.
+case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

@@ -12,6 +12,7 @@
 #
 # The mounts exist only in this run's namespace: they vanish with it, whatever ends the run, and
 # are also undone, with the prefix's wineserver ended, when the command exits.
+case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 project=$(cd "$(dirname "$0")/.." && pwd)
 

@@ -69,6 +69,9 @@ def problems(text):
 
 
 def main(argv):
+    if argv[1:2] in (["-h"], ["--help"]):
+        print(__doc__)
+        return 0
     if len(argv) not in (2, 3):
         print(__doc__, file=sys.stderr)
         return 2

@@ -10,6 +10,7 @@
 #  - the summary's language, and a package code that follows from the finished package.
 # Run it with the clock fixed (faketime) to keep the summary's times fixed too.
 # Usage: finish_msi.sh PACKAGE.msi DLL ARCH LANGUAGE PLAYER_FILE_NAME
+case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 msi=$1
 dll=$2

@@ -223,6 +223,9 @@ def write_sheet(path, rendered):
 
 
 def main(argv):
+    if argv[1:2] in (["-h"], ["--help"]):
+        print(__doc__)
+        return 0
     if len(argv) not in (2, 3):
         sys.stderr.write(__doc__)
         return 2

@@ -5,6 +5,7 @@
 # always gets the same one. Run it with the clock fixed (faketime), as it rewrites the summary,
 # which carries times.
 # Usage: msi_package_code.sh PACKAGE.msi
+case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -eu
 msi=$1
 digest=$({

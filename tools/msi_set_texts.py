@@ -26,6 +26,9 @@ def msibuild(package, *arguments):
 
 
 def main(argv):
+    if argv[1:2] in (["-h"], ["--help"]):
+        print(__doc__)
+        return 0
     if len(argv) != 3:
         print(__doc__, file=sys.stderr)
         return 2

@@ -106,6 +106,9 @@ def entries(path):
 
 
 def main(argv):
+    if argv[1:2] in (["-h"], ["--help"]):
+        print(__doc__)
+        return 0
     try:
         if len(argv) >= 3 and argv[1] == "report":
             return report(argv[2:])

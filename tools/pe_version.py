@@ -54,6 +54,9 @@ def set_version(image, version):
 
 
 def main(argv):
+    if argv[1:2] in (["-h"], ["--help"]):
+        print(__doc__)
+        return 0
     try:
         if len(argv) == 3 and argv[1] == "read":
             with open(argv[2], "rb") as f:

@@ -117,6 +117,9 @@ def rebrand(image, name_bytes):
 
 
 def main(argv):
+    if argv[1:2] in (["-h"], ["--help"]):
+        print(__doc__)
+        return 0
     if len(argv) != 4:
         sys.stderr.write(__doc__)
         return 2
