@@ -17,6 +17,9 @@
 # --timestamp URL time-stamps the signatures with the vendor's own server. --out refuses a
 # directory that holds files and was not made by this script. Unsigned, the same commit gives
 # the same bytes in any directory, at any time (scripts/check-reproducible.sh).
+#
+# Needs: Debian 12; what is missing it installs first (scripts/install-deps.sh, apt-get), for
+# which it must run as root.
 case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 cd "$(dirname "$0")/.."

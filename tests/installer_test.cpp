@@ -27,20 +27,17 @@ struct Package {
     std::string satellite; // a translation's package: the satellite's name beside the player
 };
 
-// Each translation's package: its menu text on Wine's default version, as the bytes of its ANSI
-// code page, in which the test must run to read them (the A functions convert to the process's
-// code page; Wine takes it from LANG).
+// Each translation's package: its menu text on Wine's default version (string 1), as the bytes
+// of its ANSI code page, in which the test must run to read them (the A functions convert to the
+// process's code page; Wine takes it from LANG).
 struct Translation {
     const char* language;
     UINT codePage;
     const char* menuText;
 };
+// The build writes a row for each translations/kvshellsearch-LANG.rc, from the script itself.
 const Translation Translations[] = {
-    {"de", 1252, "F\xfcr Internet-&Audio/Video..."},
-    {"fr", 1252, "Pour &Audio/Vid\xe9o sur Internet..."},
-    {"ru", 1251,
-        "\xc4\xeb\xff &\xe0\xf3\xe4\xe8\xee/\xe2\xe8\xe4\xe5\xee \xe2 "
-        "\xc8\xed\xf2\xe5\xf0\xed\xe5\xf2\xe5..."},
+#include "translations.inc"
 };
 
 #ifdef _WIN64
@@ -200,6 +197,13 @@ TEST_F(InstallerTest, InstallRepairUninstallMatchSelfRegistration)
             EXPECT_EQ(afterInstall, SelfRegistered(package, installed))
                 << package.file << ": the package and regsvr32 write different keys";
         }
+
+        // Our value alone: the key it leaves empty goes with it at uninstall.
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, ApprovedKey, package.view, 0);
+        ASSERT_EQ(0, Msiexec("/i " + msi)) << package.file;
+        EXPECT_EQ(Approved, Approval(package.view)) << package.file;
+        EXPECT_EQ(0, Msiexec("/x " + msi)) << package.file;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, ApprovedKey, package.view)) << package.file;
     }
 }
 

@@ -2,8 +2,10 @@
 """Prints the string table of one of our resource scripts (the module's or a satellite's), so
 that the installer packages write the very texts the DLLs carry instead of copies of them.
 
-Usage: rc_strings.py SCRIPT.rc ID   prints string ID, in UTF-8, decoded from the script's
-                                    `#pragma code_page` (1252 without one)
+Usage: rc_strings.py SCRIPT.rc ID        prints string ID, in UTF-8, decoded from the script's
+                                         `#pragma code_page` (1252 without one)
+       rc_strings.py --c SCRIPT.rc ID    prints it as a C string literal of the bytes the DLL
+                                         carries (its code page), every byte past ASCII escaped
 """
 import os
 import re
@@ -64,12 +66,21 @@ def main(argv):
     if argv[1:2] in (["-h"], ["--help"]):
         print(__doc__)
         return 0
+    as_c = argv[1:2] == ["--c"]
+    if as_c:
+        argv = argv[:1] + argv[2:]
     if len(argv) != 3:
         print(__doc__, file=sys.stderr)
         return 2
     try:
-        table = strings(argv[1])
-        sys.stdout.buffer.write(table[int(argv[2])].encode("utf-8"))
+        text = strings(argv[1])[int(argv[2])]
+        if as_c:
+            # Octal escapes have a fixed length: a digit behind one never joins it.
+            data = text.encode(f"cp{code_page(argv[1])}")
+            sys.stdout.write('"' + "".join(chr(b) if 32 <= b < 127 and chr(b) not in '"\\?'
+                                           else f"\\{b:03o}" for b in data) + '"')
+        else:
+            sys.stdout.buffer.write(text.encode("utf-8"))
     except (OSError, KeyError, ValueError, UnicodeDecodeError) as error:
         print(f"rc_strings: {argv[1]}: no string {argv[2]} ({error})", file=sys.stderr)
         return 1

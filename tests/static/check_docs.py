@@ -10,6 +10,7 @@
   - the doctor's lines docs/troubleshooting.md quotes are the doctor's: each line of an example
     block, and each phrase of the first column of its table of causes (with ... for what varies),
     fits a text in shellfind's sources;
+  - a block announced as <!-- usage: SCRIPT --> is what `SCRIPT --help` prints;
   - a figure announced as <!-- figure: NAME --> is what the built files give (sizes from the
     PE files, instruction counts from the i386 check), read from BUILD.
 
@@ -19,6 +20,7 @@ Usage: check_docs.py [--build BUILD] [ROOT]   (ROOT: the repository this script 
 import glob
 import os
 import re
+import subprocess
 import sys
 
 TOP_LEVEL = ("src/", "tests/", "tools/", "scripts/", "docs/", "installer/", "translations/",
@@ -28,6 +30,7 @@ WIX_NAME = re.compile(r"\b(KvShellSearch[A-Za-z0-9_.]*[A-Za-z0-9_]|KVSHELLSEARCH
 FILE_REFERENCE = re.compile(r"\[#([A-Za-z0-9_.]+)\]")
 SCRIPT_OPTION = re.compile(r"\b(scripts/[\w-]+\.sh)((?:\s+[^`\s]+)*)")
 VERBATIM = re.compile(r"<!-- verbatim: (\S+) -->\n```[a-z]*\n(.*?)```\n", re.S)
+USAGE = re.compile(r"<!-- usage: (\S+) -->\n```[a-z]*\n(.*?)```\n", re.S)
 FIGURE = re.compile(r"<!-- figure: ([\w.]+) -->\s*([\d,]+)")
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [HERE, os.path.join(HERE, "..", "..", "tools")]
@@ -215,6 +218,12 @@ def main(argv):
             elif built != written:
                 failures.append(f"{name}:{number}: figure {figure} is {written:,} in the guide, "
                                 f"{built:,} in the build")
+        for script, block in USAGE.findall(text):
+            counts["verbatim"] += 1
+            usage = subprocess.run(["bash", os.path.join(root, script), "--help"],
+                                   capture_output=True, text=True).stdout
+            if usage != block:
+                failures.append(f"{name}: the usage block differs from `{script} --help`")
         for path, block in VERBATIM.findall(text):
             counts["verbatim"] += 1
             source = os.path.join(root, path)

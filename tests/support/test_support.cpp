@@ -268,12 +268,20 @@ int RunProgramWithOutput(const std::string& commandLine, HANDLE output, DWORD ti
     PROCESS_INFORMATION process = {};
     std::vector<char> line(commandLine.begin(), commandLine.end());
     line.push_back('\0');
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, output != nullptr, 0, nullptr,
-            nullptr, &startup, &process)) {
-        fprintf(stderr, "RunProgram: %s did not start (error %lu)\n", commandLine.c_str(),
-            GetLastError());
-        return -1;
+    // Once in some thousand starts, Wine's CreateProcess has failed here while the same start
+    // went through a moment later: a second try, and what the first one said.
+    bool started = false;
+    for (int attempt = 0; attempt < 2 && !started; ++attempt) {
+        started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, output != nullptr, 0,
+            nullptr, nullptr, &startup, &process);
+        if (!started) {
+            fprintf(stderr, "RunProgram: %s did not start (error %lu)\n", commandLine.c_str(),
+                GetLastError());
+            Sleep(200);
+        }
     }
+    if (!started)
+        return -1;
     DWORD exitCode = static_cast<DWORD>(-1);
     const DWORD waited = WaitForSingleObject(process.hProcess, timeoutMs);
     if (waited == WAIT_OBJECT_0) {
