@@ -52,6 +52,10 @@ end_session() {
     for dir in "$root"/tmp/wine-*/"$server"; do
         [ -d "$dir" ] && rm -rf "$dir" && rmdir "$(dirname "$dir")" 2>/dev/null
     done
+    local left=""
+    for dir in "$root"/tmp/wine-*/"$server"; do
+        [ -d "$dir" ] && left="$left $dir"
+    done
     rm -rf "$prefix_host"
     local i
     for ((i = ${#mounts[@]} - 1; i >= 0; i--)); do
@@ -63,6 +67,12 @@ end_session() {
         while rmdir "$root$dir" 2>/dev/null && [ "$dir" != "$made_from" ]; do
             dir=$(dirname "$dir")
         done
+        [ -e "$root$project" ] && left="$left $root$project"
+    fi
+    # This run checks only what is its own: another run's session may be in the root too.
+    if [ -n "$left" ]; then
+        echo "FAIL: the 32-bit session left behind:$left"
+        exit 1
     fi
 }
 trap end_session EXIT

@@ -374,6 +374,12 @@ TEST_F(InstallerTest, BothBitnessesSideBySide)
         expectBitness(X64, dll64, IMAGE_FILE_MACHINE_AMD64, "both installed");
         expectBitness(X86, dll32, IMAGE_FILE_MACHINE_I386, "both installed");
         EXPECT_EQ(0, ListEntries()) << "both installed";
+        // The 64-bit shell's entry works: the 32-bit view, which no shell here reads and whose
+        // module this doctor cannot load, decides nothing.
+        SetWineVersion("shellfind.exe", "winxp64");
+        std::string doctor;
+        EXPECT_EQ(0, RunProgram("\"" + BinPath("shellfind.exe") + "\" doctor", doctor)) << doctor;
+        SetWineVersion("shellfind.exe", nullptr);
 
         ASSERT_EQ(0, Msiexec("/x " + Quoted(BinPath(removedFirst->file))));
         EXPECT_TRUE(RegisteredState(removedFirst->view).empty()) << removedFirst->file;

@@ -489,7 +489,7 @@ void CheckView(Report& report, const View& view, const char* name, RepairPlan& p
         if (MachineBits(facts.machine) == ownBits) {
             CheckClassObject(report, view, modulePath, classId, fixes, plan);
         } else {
-            report.Skip(view.label,
+            report.Skip(view.native, view.label,
                 "the module is not loaded: a %d-bit doctor cannot load a %d-bit module; run the "
                 "%d-bit shellfind doctor for it",
                 ownBits, MachineBits(facts.machine), MachineBits(facts.machine));

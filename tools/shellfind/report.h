@@ -26,10 +26,16 @@ public:
     {
         AddFault(counted, code, repair, fix, scope, Format(format, arguments...).text);
     }
-    // A check the verdict depends on that could not be made: exit 0 is then not given.
+    // A check the verdict depends on that could not be made: exit 0 is then not given. In a view
+    // no shell reads (counted false) it is a note: that view decides nothing.
     template <typename... Arguments>
-    void Skip(const char* scope, const char* format, Arguments... arguments)
+    void Skip(bool counted, const char* scope, const char* format, Arguments... arguments)
     {
+        if (!counted) {
+            Print("note  %s: %s (not counted: no shell on this system reads this view)\n", scope,
+                Format(format, arguments...).text);
+            return;
+        }
         Line("skip ", scope, nullptr, Format(format, arguments...).text);
         ++skips_;
     }
