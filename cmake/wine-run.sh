@@ -3,6 +3,8 @@
 #   wine-run.sh PROGRAM [ARGS...]        under wine64 on the host (scripts/wine-prefix.sh)
 #   wine-run.sh --32 PROGRAM [ARGS...]   under 32-bit Wine in the i386 root (scripts/wine32-session.sh)
 #   wine-run.sh --heap-check [--32] ...  with Wine's heap checking, which the tests run under
+#   wine-run.sh ... --marked ...         the program must prove it ran: our test programs write
+#                                        the file named by KV_RAN_MARKER at start
 # The program's output goes through a file, not through CTest's pipe: Wine's background processes
 # would inherit that pipe and keep it open.
 #
@@ -19,6 +21,11 @@ if [ "$1" = "--32" ]; then
     bits=32
     shift
 fi
+marked=
+if [ "$1" = "--marked" ]; then
+    marked=yes
+    shift
+fi
 if [ $bits = 32 ] && [ -n "$KV_WINE32_UNAVAILABLE" ]; then
     echo "skipped: $KV_WINE32_UNAVAILABLE"
     exit 77 # SKIP_RETURN_CODE of the 32-bit tests
@@ -31,6 +38,13 @@ if [ -n "$heap_check" ]; then
     export WINEDEBUG=-all,err+heap,warn+heap
 else
     export WINEDEBUG="${WINEDEBUG:--all}"
+fi
+# A Wine that cannot run the program may still exit 0 (the host's wine64, given a 32-bit
+# program, does): the program's own marker, in the tree both sides see, is the proof it ran.
+marker=
+if [ -n "$marked" ]; then
+    marker=$(mktemp "$PWD/.kv-ran.XXXXXX") && rm -f "$marker"
+    export KV_RAN_MARKER="$marker"
 fi
 output=$(mktemp)
 if [ $bits = 32 ]; then
@@ -51,6 +65,13 @@ fi
 if [ -n "$heap_check" ] && grep -qE '(err|warn):heap' "$output"; then
     echo "wine-run.sh: Wine's heap checking reported a damaged or misused heap block (above)"
     [ $status -ne 0 ] || status=1
+fi
+if [ -n "$marker" ]; then
+    if [ ! -e "$marker" ]; then
+        echo "wine-run.sh: the program never ran (it wrote no marker); Wine's exit code $status proves nothing"
+        [ $status -ne 0 ] || status=1
+    fi
+    rm -f "$marker"
 fi
 rm -f "$output"
 exit $status

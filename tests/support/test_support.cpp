@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 std::string BinPath(const std::string& name)
 {
@@ -10,6 +11,23 @@ std::string BinPath(const std::string& name)
     std::string directory(self);
     return directory.substr(0, directory.find_last_of('\\') + 1) + name;
 }
+
+// cmake/wine-run.sh's proof that this program really ran: a Wine that cannot run it may still
+// exit 0. KV_RAN_MARKER is a path of the host's, which Wine shows on drive Z:.
+static const bool RanMarkerWritten = [] {
+    const char* marker = getenv("KV_RAN_MARKER");
+    if (marker == nullptr)
+        return false;
+    std::string path = std::string("Z:") + marker;
+    for (char& c : path)
+        c = c == '/' ? '\\' : c;
+    HANDLE file = CreateFileA(
+        path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return false;
+    CloseHandle(file);
+    return true;
+}();
 
 std::string MakeScratchDirectory()
 {
