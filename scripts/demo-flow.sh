@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One bitness of the demonstration, in a Wine prefix made by the caller (scripts/demo.sh):
 # install a stand-in player and the DLL, register it with Wine's own regsvr32, look at the
-# registry, list and invoke the Find entry the way the shell does, and unregister again.
+# registry, ask the doctor, break the menu text and let shellfind repair mend it, list and invoke
+# the Find entry the way the shell does, and unregister again.
 #   scripts/demo-flow.sh 32|64
 case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
@@ -62,6 +63,15 @@ xp_profile=$([ "$bits" = 32 ] && echo winxp || echo winxp64)
 win reg add 'HKCU\Software\Wine\AppDefaults\shellfind.exe' /v Version /d "$xp_profile" /f >/dev/null \
     || fail "cannot set the Windows XP profile"
 win "$shellfind" doctor || fail "the doctor found a fault"
+
+say "A broken entry: the menu text emptied; the doctor names it, shellfind repair mends it"
+win reg add "$find_key\\0" /ve /d "" /f >/dev/null || fail "cannot empty the menu text"
+status=0
+win "$shellfind" doctor >/dev/null || status=$?
+[ "$status" = 7 ] || fail "the doctor exited $status, not 7, for an empty menu text"
+echo "   the doctor: exit code 7 (the menu text is empty)"
+win "$shellfind" repair | grep -E '^   (FAULT|repair|backup|Orbelquest)' \
+    || fail "shellfind repair did not mend the entry"
 
 say "Picking the entry, as the shell does"
 export KV_PLAYER_LOG='C:\player.log'
