@@ -1,6 +1,8 @@
 #!/bin/sh
 # Runs one Windows program under Wine for CTest and the scripts:
-#   wine-run.sh PROGRAM [ARGS...]        under wine64 on the host (scripts/wine-prefix.sh)
+#   wine-run.sh PROGRAM [ARGS...]        under wine64 on the host (scripts/wine-prefix.sh), or, in
+#                                        a WoW64 session (KV_WOW64_ROOT, scripts/wine-session.sh
+#                                        wow64), under its wine64, which runs 32-bit programs too
 #   wine-run.sh --32 PROGRAM [ARGS...]   under 32-bit Wine in the i386 root (scripts/wine32-session.sh)
 #   wine-run.sh --heap-check [--32] ...  with Wine's heap checking, which the tests run under
 #   wine-run.sh ... --marked ...         the program must prove it ran: our test programs write
@@ -30,6 +32,10 @@ if [ $bits = 32 ] && [ -n "$KV_WINE32_UNAVAILABLE" ]; then
     echo "skipped: $KV_WINE32_UNAVAILABLE"
     exit 77 # SKIP_RETURN_CODE of the 32-bit tests
 fi
+if [ $bits = 64 ] && [ -n "$KV_WOW64_UNAVAILABLE" ]; then
+    echo "skipped: $KV_WOW64_UNAVAILABLE"
+    exit 77
+fi
 if [ -z "$WINEPREFIX" ] || { [ $bits = 32 ] && [ -z "$KV_WINE32_ROOT" ]; }; then
     echo "wine-run.sh: no Wine prefix for the $bits-bit programs; run the tests through scripts/test.sh" >&2
     exit 2
@@ -50,6 +56,9 @@ output=$(mktemp)
 if [ $bits = 32 ]; then
     # The project tree is mounted at the same path inside the root, so paths stay as they are.
     chroot "$KV_WINE32_ROOT" /bin/sh -c 'cd "$0" 2>/dev/null || cd /; exec /usr/lib/wine/wine "$@"' \
+        "$PWD" "$@" </dev/null >"$output" 2>&1
+elif [ -n "$KV_WOW64_ROOT" ]; then
+    chroot "$KV_WOW64_ROOT" /bin/sh -c 'cd "$0" 2>/dev/null || cd /; exec /usr/lib/wine/wine64 "$@"' \
         "$PWD" "$@" </dev/null >"$output" 2>&1
 else
     "${WINE64:-/usr/lib/wine/wine64}" "$@" </dev/null >"$output" 2>&1

@@ -455,6 +455,32 @@ TEST_F(DoctorTest, RepairMendsExactlyTheStatesTheDoctorCallsMendable)
         static_cast<unsigned>(states.size() - mended));
 }
 
+// On 64-bit Windows the 32-bit doctor (sent first to a customer) checks the 64-bit shell's view
+// as far as a 32-bit program can: its verdict is the 64-bit doctor's, but where that needs the
+// 64-bit module loaded (a verdict of 0, or of the module not loading), where it says it could
+// not check (12) and names the 64-bit build.
+TEST_F(DoctorTest, TheTwoDoctorsAgreeOnA64BitSystem)
+{
+    if (!Wow64())
+        GTEST_SKIP() << "needs 32-bit programs beside this one: runs in the WoW64 part";
+    const std::string shellfind32 = "\"" + BinPath("shipped\\shellfind.exe") + "\" doctor";
+    for (const State& state : MakeStates(0)) {
+        SCOPED_TRACE(NameOf(state));
+        BuildState(state);
+        std::string output64, output32;
+        const int verdict64 = RunProgram(Shellfind("doctor"), output64);
+        const int verdict32 = RunProgram(shellfind32, output32);
+        SetCurrentDirectoryA(BinPath("").c_str());
+        if (verdict64 == 0 || verdict64 == 5) {
+            EXPECT_EQ(12, verdict32) << output64 << output32;
+            EXPECT_NE(std::string::npos, output32.find("run the 64-bit shellfind doctor"))
+                << output32;
+        } else {
+            EXPECT_EQ(verdict64, verdict32) << output64 << output32;
+        }
+    }
+}
+
 TEST_F(DoctorTest, EachFixItPrintsMendsWhatItNames)
 {
     const struct {

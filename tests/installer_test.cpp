@@ -379,6 +379,9 @@ TEST_F(InstallerTest, BothBitnessesSideBySide)
         SetWineVersion("shellfind.exe", "winxp64");
         std::string doctor;
         EXPECT_EQ(0, RunProgram("\"" + BinPath("shellfind.exe") + "\" doctor", doctor)) << doctor;
+        // It does not read the 32-bit view's preferences as a 32-bit module would: it says so.
+        EXPECT_EQ(std::string::npos, doctor.find("no such key")) << doctor;
+        EXPECT_NE(std::string::npos, doctor.find("run the 32-bit shellfind")) << doctor;
         SetWineVersion("shellfind.exe", nullptr);
 
         ASSERT_EQ(0, Msiexec("/x " + Quoted(BinPath(removedFirst->file))));
@@ -388,18 +391,48 @@ TEST_F(InstallerTest, BothBitnessesSideBySide)
             EXPECT_EQ(0, ListEntries()) << "x86 package removed";
         } else {
             expectBitness(X86, dll32, IMAGE_FILE_MACHINE_I386, "x64 package removed");
+            if (Wow64()) {
+                // A 32-bit shell still finds and picks its entry: the 32-bit stand-in.
+                const std::string shellfind32 = Quoted(BinPath("shipped\\shellfind.exe"));
+                EXPECT_EQ(0, RunProgram(shellfind32 + " list")) << "x64 package removed";
+                EXPECT_EQ(0, RunProgram(shellfind32 + " invoke Orbelquest"))
+                    << "x64 package removed";
+            }
         }
         ASSERT_EQ(0, Msiexec("/x " + Quoted(BinPath(stays.file))));
     }
 
-    // Self-registration side by side: this suite's regsvr32 is the 64-bit one (Wine here has no
-    // 32-bit half), so the x86 package stands for the 32-bit registration.
-    ASSERT_EQ(0, Msiexec("/i " + Quoted(BinPath(X86.file))));
+    // Self-registration side by side: the 64-bit regsvr32 of System32 writes the 64-bit view
+    // only. Where 32-bit programs run (a WoW64 Wine), the 32-bit one of SysWOW64 registers the
+    // shipped DLL in the 32-bit view only; elsewhere the x86 package stands for it.
+    if (Wow64()) {
+        ASSERT_TRUE(CopyFileA(BinPath(X86.dll).c_str(), dll32.c_str(), FALSE));
+        const RegistryExport before64 = RegisteredState(X64.view);
+        char windows[MAX_PATH] = {};
+        GetWindowsDirectoryA(windows, MAX_PATH);
+        const std::string regsvr32 = Quoted(std::string(windows) + "\\SysWOW64\\regsvr32.exe");
+        ASSERT_EQ(0, RunProgram(regsvr32 + " /s " + Quoted(dll32)));
+        EXPECT_EQ(ExpectedState(dll32), RegisteredState(X86.view)) << "32-bit regsvr32";
+        EXPECT_EQ(before64, RegisteredState(X64.view))
+            << "the 32-bit regsvr32 wrote the 64-bit view";
+    } else {
+        ASSERT_EQ(0, Msiexec("/i " + Quoted(BinPath(X86.file))));
+    }
     const RegistryExport registered32 = RegisteredState(X86.view);
     EXPECT_EQ(ExpectedState(dll64), SelfRegistered(X64, dll64));
     EXPECT_EQ(registered32, RegisteredState(X86.view)) << "regsvr32 touched the 32-bit view";
     EXPECT_EQ(IMAGE_FILE_MACHINE_I386, Machine(dll32));
-    ASSERT_EQ(0, Msiexec("/x " + Quoted(BinPath(X86.file))));
+    if (Wow64()) {
+        char windows[MAX_PATH] = {};
+        GetWindowsDirectoryA(windows, MAX_PATH);
+        EXPECT_EQ(0,
+            RunProgram(Quoted(std::string(windows) + "\\SysWOW64\\regsvr32.exe") + " /s /u "
+                + Quoted(dll32)));
+        EXPECT_TRUE(RegisteredState(X86.view).empty()) << "32-bit regsvr32 /u";
+        DeleteFileA(dll32.c_str());
+    } else {
+        ASSERT_EQ(0, Msiexec("/x " + Quoted(BinPath(X86.file))));
+    }
 #endif
 }
 

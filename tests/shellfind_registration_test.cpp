@@ -184,3 +184,35 @@ TEST_F(DoctorTest, OnWindows95WithoutRegsvr32ShellfindRegistersAndNoFixNamesRegs
     EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, ClassKey));
     EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, StaticKey));
 }
+
+// The 32-bit shellfind on 64-bit Windows registers the 32-bit DLL in its own view and leaves
+// the 64-bit shell's: where that one is broken, its repair changes nothing and names the x64
+// build, whose repair mends it.
+TEST_F(DoctorTest, The32BitShellfindOnA64BitSystemActsOnItsOwnView)
+{
+    if (!Wow64())
+        GTEST_SKIP() << "needs 32-bit programs beside this one: runs in the WoW64 part";
+    const Install install = MakeHealthyInstall();
+    const std::string dll32 = install.directory + "\\kvshellsearch.dll";
+    ASSERT_TRUE(CopyFileA(BinPath("shipped\\kvshellsearch.dll").c_str(), dll32.c_str(), FALSE));
+    const std::string shellfind32 = "\"" + BinPath("shipped\\shellfind.exe") + "\" ";
+    const RegistryExport view64 = RegisteredState(KEY_WOW64_64KEY);
+    std::string output;
+    EXPECT_EQ(0, RunProgram(shellfind32 + "register", output)) << output;
+    EXPECT_NE(std::string::npos, output.find(dll32)) << output;
+    const RegistryExport view32 = RegisteredState(KEY_WOW64_32KEY);
+    EXPECT_EQ("1:" + dll32 + std::string(1, '\0'), view32.at(std::string(ServerKey) + "[]"));
+    EXPECT_EQ(view64, RegisteredState(KEY_WOW64_64KEY)) << "it wrote the 64-bit view";
+
+    SetDefaultText(HKEY_LOCAL_MACHINE, MenuKey, "");
+    const RegistryExport broken = OurKeysSnapshot();
+    EXPECT_EQ(7, RunProgram(shellfind32 + "repair", output)) << output;
+    EXPECT_NE(std::string::npos, output.find("shellfind-" KV_VERSION "-x64.exe")) << output;
+    EXPECT_EQ("", ChangedKeys(broken, OurKeysSnapshot(), Changes::All)) << output;
+    EXPECT_EQ(0, RunProgram(Shellfind("repair"), output)) << output;
+    EXPECT_EQ(view32, RegisteredState(KEY_WOW64_32KEY))
+        << "the 64-bit repair wrote the 32-bit view";
+    EXPECT_EQ(0, RunProgram(shellfind32 + "unregister", output)) << output;
+    EXPECT_TRUE(RegisteredState(KEY_WOW64_32KEY).empty()) << output;
+    EXPECT_FALSE(RegisteredState(KEY_WOW64_64KEY).empty()) << "it unregistered the 64-bit view";
+}

@@ -352,3 +352,13 @@ void SetWineVersion(const char* program, const char* version)
         SetNamedValue(HKEY_CURRENT_USER, key.c_str(), "Version", version,
             static_cast<DWORD>(strlen(version) + 1), REG_SZ);
 }
+
+bool Wow64()
+{
+#ifdef _WIN64
+    const char* wow64 = getenv("KV_WOW64");
+    return wow64 != nullptr && wow64[0] == '1';
+#else
+    return false;
+#endif
+}

@@ -107,6 +107,10 @@ int RunProgram(const std::string& commandLine, std::string& output, DWORD timeou
 // such as "winxp", or nullptr for the prefix's default.
 void SetWineVersion(const char* program, const char* version);
 
+// Whether 32-bit programs run beside this 64-bit one: a WoW64 Wine (scripts/wine-session.sh
+// wow64 says so in KV_WOW64). Always false in the 32-bit suite.
+bool Wow64();
+
 // Every test that touches the registry starts and ends with a clean slate.
 class RegistryTest : public ::testing::Test {
 protected:

@@ -12,6 +12,7 @@
 #include "launch.h"
 #include "module_file.h"
 #include "preferences.h"
+#include "registration_call.h"
 #include "registration_rules.h"
 #include "registry_text.h"
 #include "report.h"
@@ -496,8 +497,15 @@ void CheckView(Report& report, const View& view, const char* name, RepairPlan& p
         }
     }
     CheckIcon(report, view, entryKey, fixes.noteFix);
-    if (ours)
+    // How a module of the other bitness reads the preferences where no shell reads its view is
+    // the registry redirector's business (shared keys on some systems, redirected and reflected
+    // ones on others): only that bitness's doctor reads them as its module does.
+    if (ours && (view.native || plan.ownBitness))
         CheckPlayer(report, view, plan);
+    else if (ours)
+        report.Note(view.label,
+            "the player's path, as a %d-bit module reads it, is not checked here: run %s doctor",
+            view.bits, ShellfindBuildFor(view.bits));
 }
 
 } // namespace
