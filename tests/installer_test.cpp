@@ -367,9 +367,17 @@ TEST_F(InstallerTest, BothBitnessesSideBySide)
               EXPECT_EQ(ExpectedState(dll), RegisteredState(package.view)) << step;
               EXPECT_EQ(machine, Machine(dll)) << step << ": " << dll;
           };
+    // The x86 package as a 32-bit installer starts it, where 32-bit programs run.
+    char windows[MAX_PATH] = {};
+    GetWindowsDirectoryA(windows, MAX_PATH);
+    const std::string msiexec32 = Quoted(std::string(windows) + "\\SysWOW64\\msiexec.exe");
+    auto installX86 = [&]() {
+        return Wow64() ? RunProgram(msiexec32 + " /i " + Quoted(BinPath(X86.file)) + " /qn")
+                       : Msiexec("/i " + Quoted(BinPath(X86.file)));
+    };
     for (const Package* removedFirst : {&X64, &X86}) {
         const Package& stays = removedFirst == &X64 ? X86 : X64;
-        ASSERT_EQ(0, Msiexec("/i " + Quoted(BinPath(X86.file))));
+        ASSERT_EQ(0, installX86());
         ASSERT_EQ(0, Msiexec("/i " + Quoted(BinPath(X64.file))));
         expectBitness(X64, dll64, IMAGE_FILE_MACHINE_AMD64, "both installed");
         expectBitness(X86, dll32, IMAGE_FILE_MACHINE_I386, "both installed");
@@ -408,8 +416,6 @@ TEST_F(InstallerTest, BothBitnessesSideBySide)
     if (Wow64()) {
         ASSERT_TRUE(CopyFileA(BinPath(X86.dll).c_str(), dll32.c_str(), FALSE));
         const RegistryExport before64 = RegisteredState(X64.view);
-        char windows[MAX_PATH] = {};
-        GetWindowsDirectoryA(windows, MAX_PATH);
         const std::string regsvr32 = Quoted(std::string(windows) + "\\SysWOW64\\regsvr32.exe");
         ASSERT_EQ(0, RunProgram(regsvr32 + " /s " + Quoted(dll32)));
         EXPECT_EQ(ExpectedState(dll32), RegisteredState(X86.view)) << "32-bit regsvr32";
