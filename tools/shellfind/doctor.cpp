@@ -24,7 +24,6 @@
 
 namespace {
 
-constexpr char OurClassId[] = "{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}";
 constexpr char AdministratorFix[] = "only an administrator of this machine (or the domain's group "
                                     "policy) can change this";
 
@@ -486,14 +485,13 @@ void CheckView(Report& report, const View& view, const char* name, RepairPlan& p
     char modulePath[PathTextSize] = {};
     facts = ModuleFileFacts();
     if (CheckServer(report, view, entry.text, fixes, plan, facts, modulePath)) {
-        const int ownBits = static_cast<int>(sizeof(void*) * 8);
-        if (MachineBits(facts.machine) == ownBits) {
+        if (MachineBits(facts.machine) == OwnBits) {
             CheckClassObject(report, view, modulePath, classId, fixes, plan);
         } else {
             report.Skip(view.native, view.label,
                 "the module is not loaded: a %d-bit doctor cannot load a %d-bit module; run the "
                 "%d-bit shellfind doctor for it",
-                ownBits, MachineBits(facts.machine), MachineBits(facts.machine));
+                OwnBits, MachineBits(facts.machine), MachineBits(facts.machine));
         }
     }
     CheckIcon(report, view, entryKey, fixes.noteFix);

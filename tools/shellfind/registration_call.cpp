@@ -13,9 +13,6 @@
 
 namespace {
 
-constexpr char OurClassId[] = "{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}";
-constexpr int OwnBits = static_cast<int>(sizeof(void*) * 8);
-
 // Why path cannot be registered by this shellfind, or null when it can be loaded.
 const char* Refusal(const char* path, char* why, size_t size)
 {

@@ -6,6 +6,10 @@
 
 class RegistryBackup;
 
+// Our class, as registration writes it, and the bitness of this build of shellfind.
+constexpr char OurClassId[] = "{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}";
+constexpr int OwnBits = static_cast<int>(sizeof(void*) * 8);
+
 enum class RegistrationCall { Register, Unregister };
 
 // Loads path, a module of shellfind's own bitness that exports the function, and calls its

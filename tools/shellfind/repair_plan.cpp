@@ -9,9 +9,6 @@
 
 namespace {
 
-constexpr char OurClassId[] = "{5E3C1A77-0B94-4F2D-9A61-7C2E8D40B513}";
-constexpr int OwnBits = static_cast<int>(sizeof(void*) * 8);
-
 bool IsProgram(const char* path)
 {
     ModuleFileFacts facts = {};
