@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Makes the release in dist/ (or --out DIR) from a clean build of the committed sources: both
-# DLLs, the satellites, shellfind and the installer packages (English and one per translation),
-# with the version in their names, BUILDINFO (the toolchain's package versions) and SHA256SUMS.
+# DLLs, the satellites, shellfind, the installer packages (English and one per translation) and
+# the setup program (kvshellsearch-VERSION-setup.exe, NSIS), with the version in their names, BUILDINFO (the toolchain's package versions) and SHA256SUMS.
 # With a certificate every PE file and package is Authenticode-signed (the DLLs before they are
 # packaged), and only then checksummed. At the end every file in dist/ is verified: against
 # SHA256SUMS, and when signed, its signature, and the DLL inside each package against the signed
-# DLL, byte for byte.
+# DLL, byte for byte. The setup program is built after both DLLs and the 64-bit shellfind are
+# signed, from those files (its uninstaller, written by the setup at install time, is unsigned).
 #
 #   scripts/release.sh [--allow-dirty] [--out DIR]
 #                      [--pkcs12 FILE | --cert CERT.pem --key KEY.pem] [--password-file FILE]
@@ -118,7 +119,9 @@ for script in translations/kvshellsearch-*.rc; do
 done
 for preset in i686 x86_64; do
     tree=$work/$preset
-    cmake --preset $preset -B "$tree" --no-warn-unused-cli -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF >/dev/null
+    # The 64-bit tree also builds the setup program, around the 32-bit tree's (signed) DLL.
+    cmake --preset $preset -B "$tree" --no-warn-unused-cli -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF \
+        -DKV_SHIPPED_BUILD_DIR="$work/i686" >/dev/null
     cmake --build "$tree" -j"$(nproc)" >/dev/null
     arch=$([ $preset = i686 ] && echo x86 || echo x64)
     module=$([ $preset = i686 ] && echo kvshellsearch || echo kvshellsearch64)
@@ -126,6 +129,12 @@ for preset in i686 x86_64; do
     pe_files=("$dll" "$tree/tools/shellfind.exe")
     packages=("$tree/installer/kvshellsearch-$version-$arch.msi")
     targets=(kvshellsearch_installer)
+    setup=
+    if [ $preset = x86_64 ]; then
+        setup=$tree/installer/kvshellsearch-$version-setup.exe
+        packages+=("$setup")
+        targets+=(kvshellsearch_setup)
+    fi
     for language in "${languages[@]}"; do
         pe_files+=("$tree/translations/kvshellsearch-$language.dll")
         packages+=("$tree/installer/kvshellsearch-$language-$version-$arch.msi")
@@ -151,7 +160,7 @@ done
     dpkg-query -W -f='${Package} ${Version}\n' binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
         gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix \
         g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev cmake make python3 \
-        wixl msitools faketime osslsigncode 2>/dev/null
+        wixl msitools faketime osslsigncode nsis nsis-common 2>/dev/null
 } >"$out/BUILDINFO"
 rm "$out/$marker"
 (cd "$out" && sha256sum -- * >SHA256SUMS)

@@ -2,8 +2,9 @@
 """What the guides name must be there, so that a reader who follows them succeeds:
   - every repository path in a code span of README.md and docs/*.md exists (build outputs under
     build/ and dist/, and paths with a placeholder such as LANG or VERSION, are not checked);
-  - every WiX identifier and preprocessor variable that docs/installing.md names (KvShellSearch...,
-    KVSHELLSEARCH..., KVPLAYERDIR, [#...]) exists, whole, in the fragment or its includes;
+  - every WiX identifier and preprocessor variable, and every NSIS macro, define and variable,
+    that docs/installing.md names (KvShellSearch...,
+    KVSHELLSEARCH..., KVPLAYERDIR, [#...]) exists, whole, in the fragment, its includes or kvshellsearch.nsh;
   - every option of a scripts/*.sh named in a guide (`scripts/x.sh --option`) is one the script
     accepts, whole;
   - a block announced as <!-- verbatim: PATH --> is that file, byte for byte;
@@ -40,7 +41,8 @@ from pe_footprint import PeFile  # noqa: E402
 # The built files the guides give figures of, below the build directory.
 BUILT = {"dll32": "i686/src/kvshellsearch/kvshellsearch.dll",
          "dll64": "x86_64/bin/kvshellsearch64.dll",
-         "shellfind32": "i686/tools/shellfind.exe"}
+         "shellfind32": "i686/tools/shellfind.exe",
+         "setup": "x86_64/installer/kvshellsearch-{version}-setup.exe"}
 
 
 LITERAL = re.compile(r'"((?:[^"\\\n]|\\.)*)"')
@@ -112,7 +114,9 @@ def built_figure(build, name):
     file, _, measure = name.partition(".")
     if file not in BUILT:
         return None
-    path = os.path.join(build, BUILT[file])
+    version = re.search(r"project\(kvshellsearch VERSION ([\d.]+)",
+                        open(os.path.join(HERE, "..", "..", "CMakeLists.txt")).read()).group(1)
+    path = os.path.join(build, BUILT[file].format(version=version))
     if measure == "bytes":
         return os.path.getsize(path)
     if measure == "bytes_without_resources":
@@ -120,6 +124,8 @@ def built_figure(build, name):
         return len(pe.data) - pe.resource_bytes()
     if measure == "instructions" and not file.endswith("64"):
         return newer_instructions(disassemble(path))[1]
+    if measure == "newer_than_i386" and not file.endswith("64"):
+        return len(newer_instructions(disassemble(path))[0])
     return None
 
 
@@ -178,7 +184,7 @@ def main(argv):
     pages = [os.path.join(root, "README.md")] + sorted(glob.glob(os.path.join(root, "docs", "*.md")))
     wix = "".join(open(os.path.join(root, "installer", name), encoding="utf-8").read()
                   for name in ("kvshellsearch-fragment.wxs", "kvshellsearch-menutext.wxi",
-                               "kvshellsearch-defaults.wxi"))
+                               "kvshellsearch-defaults.wxi", "kvshellsearch.nsh"))
     # Whole names only: a guide's name that is a prefix of a real one names nothing.
     wix_names = set(WIX_NAME.findall(wix)) | set(FILE_REFERENCE.findall(wix))
     failures = []
@@ -202,8 +208,8 @@ def main(argv):
                 for wix_name in WIX_NAME.findall(span) + FILE_REFERENCE.findall(span):
                     counts["names"] += 1
                     if wix_name not in wix_names:
-                        failures.append(f"{name}:{number}: {wix_name} is not in the fragment "
-                                        "or its includes")
+                        failures.append(f"{name}:{number}: {wix_name} is not in the fragment, "
+                                        "its includes or the NSIS include")
         for match in FIGURE.finditer(text):
             counts["figures"] += 1
             figure, written = match.group(1), int(match.group(2).replace(",", ""))

@@ -41,7 +41,37 @@ WINDOWS_95 = {
     "ole32.dll": "CLSIDFromString CoCreateInstance CoInitialize CoTaskMemFree CoUninitialize StringFromIID",
     "shell32.dll": "ExtractIconExA",
 }
-WINDOWS_95 = {dll: set(names.split()) for dll, names in WINDOWS_95.items()}
+# What an NSIS 3 installer's stub (exehead) imports beyond the above, for our setup program and
+# the vendors' NSIS installers. Each is documented for Windows 95 in the Win32 API reference of
+# the period; Windows 95 exports MoveFileExA but does not implement it (Knowledge Base Q129532,
+# "MoveFileEx Not Supported in Windows 95 But Functionality Is", 1995), as it exports the
+# security functions AdjustTokenPrivileges, LookupPrivilegeValueA and OpenProcessToken, which
+# only work on NT: the stub calls these on NT only. Checked against the documentation, not
+# against a Windows 95 export table.
+NSIS_STUB = {
+    "kernel32.dll": """CompareFileTime CopyFileA CreateDirectoryA CreateThread DeleteFileA
+        FindClose FindFirstFileA FindNextFileA GetDiskFreeSpaceA GetFileSize
+        GetPrivateProfileStringA GetShortPathNameA GetTempFileNameA GlobalAlloc GlobalFree
+        GlobalLock GlobalUnlock MoveFileA MoveFileExA MulDiv RemoveDirectoryA
+        SetEnvironmentVariableA SetErrorMode SetFileAttributesA SetFileTime
+        WritePrivateProfileStringA lstrcpyA""",
+    "advapi32.dll": "AdjustTokenPrivileges LookupPrivilegeValueA OpenProcessToken RegEnumKeyA",
+    "user32.dll": """BeginPaint CallWindowProcA CharNextA CharPrevA CheckDlgButton CloseClipboard
+        CreateDialogParamA DialogBoxParamA DispatchMessageA EmptyClipboard EnableMenuItem
+        EnableWindow EndDialog EndPaint ExitWindowsEx FindWindowExA GetClassInfoA GetClientRect
+        GetDlgItem GetDlgItemTextA GetMessagePos GetSystemMenu GetSystemMetrics GetWindowLongA
+        GetWindowRect InvalidateRect IsWindow IsWindowEnabled IsWindowVisible LoadCursorA
+        LoadImageA MessageBoxIndirectA OpenClipboard PeekMessageA PostQuitMessage ScreenToClient
+        SendMessageTimeoutA SetClassLongA SetClipboardData SetCursor SetDlgItemTextA
+        SetWindowLongA SetWindowPos SetWindowTextA ShowWindow""",
+    "gdi32.dll": "CreateBrushIndirect GetDeviceCaps SetBkColor",
+    "comctl32.dll": "ImageList_AddMasked ImageList_Create ImageList_Destroy InitCommonControls",
+    "ole32.dll": "IIDFromString OleInitialize OleUninitialize",
+    "shell32.dll": """SHBrowseForFolderA SHFileOperationA SHGetFileInfoA SHGetPathFromIDListA
+        SHGetSpecialFolderLocation ShellExecuteExA""",
+}
+WINDOWS_95 = {dll: set(names.split()) | set(NSIS_STUB.get(dll, "").split())
+              for dll, names in list(WINDOWS_95.items()) + [("comctl32.dll", "")]}
 
 
 def imports(path):

@@ -1,5 +1,6 @@
 """The vendor tools, run on the real builds: the rebrand tool's results and refusals on both
-bitnesses, and the shipped translations being resources only."""
+bitnesses, the shipped translations being resources only, and the setup fitness check on our
+setup program, the shipped DLL and Debian's NSIS files."""
 import os
 import shutil
 import struct
@@ -15,6 +16,7 @@ import rebrand  # noqa: E402
 
 BUILDS = {"i686": os.environ["KV_DLL32"], "x86_64": os.environ["KV_DLL64"]}
 SATELLITES = {"i686": os.environ["KV_SATELLITE32"], "x86_64": os.environ["KV_SATELLITE64"]}
+SETUP = os.environ["KV_SETUP"]
 
 
 def run_rebrand(*args):
@@ -165,6 +167,29 @@ class SatelliteTest(unittest.TestCase):
                 self.assertEqual(0, pe.entry, "has an entry point")
                 self.assertEqual([], pe.imports())
                 self.assertEqual([], pe.exports())
+
+
+class SetupFitnessTest(unittest.TestCase):
+    def test_names_what_does_not_fit_and_passes_what_does(self):
+        system = "/usr/share/nsis/Plugins/x86-ansi/System.dll"
+        cases = [
+            ("the shipped DLL on the i386", [BUILDS["i686"]], 0, "fit for Windows 95 on the i386"),
+            ("our setup on the i386: Debian's stub", [SETUP], 1, "[CMOV (Pentium Pro)]"),
+            ("our setup on the Pentium Pro", ["--floor", "pentiumpro", SETUP], 0,
+             "fit for Windows 95 on the Pentium Pro"),
+            ("Debian's System plugin", ["--floor", "pentiumpro", SETUP, system], 1,
+             "imports msvcrt.dll, which Windows 95 as first released lacks"),
+            ("a 64-bit DLL", [BUILDS["x86_64"]], 1, "is not a PE32 image for i386"),
+            ("no such file", ["/nonexistent.exe"], 1, "no such file"),
+            ("an unknown floor", ["--floor", "pentium4", SETUP], 2, "Usage:"),
+        ]
+        for label, args, code, text in cases:
+            with self.subTest(label):
+                result = subprocess.run(
+                    [sys.executable, os.path.join(TOOLS, "check_setup_fitness.py"), *args],
+                    capture_output=True, text=True)
+                self.assertEqual(code, result.returncode, result.stdout + result.stderr)
+                self.assertIn(text, result.stdout + result.stderr)
 
 
 if __name__ == "__main__":
