@@ -180,7 +180,7 @@ if [ $signing = yes ]; then
         rm -rf "$cab.files" && mkdir "$cab.files"
         msiinfo extract "$package" kvshellsearch.cab >"$cab"
         (cd "$cab.files" && gcab -x "$cab" >/dev/null)
-        cmp -s "$cab.files/ModuleFile" "$out/$module-$version-$arch.dll" ||
+        cmp -s "$cab.files/KvShellSearchModuleFile" "$out/$module-$version-$arch.dll" ||
             { echo "release: the DLL inside $(basename "$package") is not the signed DLL" >&2; exit 1; }
         language=$(basename "$package" "-$version-$arch.msi"); language=${language#kvshellsearch}
         if [ -e "$cab.files/SatelliteFile" ]; then

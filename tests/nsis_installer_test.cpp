@@ -126,11 +126,37 @@ int UninstallAndWait(const std::string& commandLine)
     return static_cast<int>(code);
 }
 
+void DeleteTreeIn(HKEY root, const char* parent, const char* key, REGSAM view)
+{
+    HKEY handle = nullptr;
+    if (RegOpenKeyExA(root, parent, 0, KEY_ALL_ACCESS | view, &handle) == ERROR_SUCCESS) {
+        RegDeleteTreeA(handle, key);
+        RegCloseKey(handle);
+    }
+}
+
+// What RegistryTest resets, in every view: a 32-bit installer writes the 32-bit one, which the
+// doctor tests of the WoW64 part read too.
+void ResetEveryView()
+{
+    for (const Half& half : Halves()) {
+        DeleteTreeIn(HKEY_CLASSES_ROOT, "Software", "Tessalquorin", half.view);
+        DeleteTreeIn(HKEY_CLASSES_ROOT, "CLSID", ClassIdText, half.view);
+        DeleteTreeIn(HKEY_LOCAL_MACHINE,
+            "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\FindExtensions\\Static",
+            "Orbelquest", half.view);
+        DeleteTreeIn(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall",
+            "KvShellSearch", half.view);
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, ApprovedKey, half.view, 0);
+    }
+}
+
 class NsisTest : public RegistryTest {
 protected:
     void SetUp() override
     {
         RegistryTest::SetUp();
+        ResetEveryView();
 #ifdef _WIN64
         if (!Wow64())
             GTEST_SKIP()
@@ -150,10 +176,7 @@ protected:
         for (const char* program : {"vendor-player-setup.exe", "kvshellsearch-setup.exe",
                  "early-call-setup.exe", "regsvr32.exe", "shellfind64.exe"})
             SetWineVersion(program, nullptr);
-        for (const Half& half : Halves()) {
-            RegDeleteKeyExA(HKEY_LOCAL_MACHINE, ApprovedKey, half.view, 0);
-            DeleteTree(HKEY_LOCAL_MACHINE, SetupUninstallKey);
-        }
+        ResetEveryView();
         RegistryTest::TearDown();
     }
 
@@ -238,12 +261,16 @@ TEST_F(NsisTest, SetupInstallsBesideThePlayerIsListedAndUninstallsItself)
         ASSERT_EQ(0, RunProgram(Quoted(BinPath("kvshellsearch-setup.exe")) + " /S"))
             << profile.version;
         ExpectInstalled(directory, profile);
-        EXPECT_EQ(Quoted(uninstaller) + " /S",
-            QueryValue(HKEY_LOCAL_MACHINE, SetupUninstallKey, "QuietUninstallString").Text());
+        // Listed where a 32-bit program's listing lands: the 32-bit view on 64-bit Windows.
+        RegistryExport listing;
+        ExportKeys(HKEY_LOCAL_MACHINE, SetupUninstallKey, listing, Halves()[0].view);
+        EXPECT_EQ("1:" + Quoted(uninstaller) + " /S" + std::string(1, '\0'),
+            listing[std::string(SetupUninstallKey) + "[QuietUninstallString]"]);
 
         EXPECT_EQ(0, UninstallAndWait(Quoted(uninstaller) + " /S"));
         ExpectRemoved(directory, preferences, profile.version);
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SetupUninstallKey)) << profile.version;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SetupUninstallKey, Halves()[0].view))
+            << profile.version;
         EXPECT_FALSE(FileExists(uninstaller)) << profile.version;
         EXPECT_TRUE(FileExists(player)) << profile.version << ": the player went too";
     }
@@ -287,6 +314,7 @@ TEST_F(NsisTest, WithoutThePlayerInItsPathTheInstallersStopAndWriteNothing)
             EXPECT_EQ("(none)", Approval(half.view)) << test.what;
             EXPECT_FALSE(FileExists(test.directory + "\\" + half.module)) << test.what;
         }
-        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SetupUninstallKey)) << test.what;
+        EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, SetupUninstallKey, Halves()[0].view))
+            << test.what;
     }
 }
