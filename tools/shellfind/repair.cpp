@@ -60,10 +60,21 @@ bool RegisterInNewProcess(const char* module)
     startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
     startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(
-            OwnPath(), line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
-        PrintError("repair: shellfind could not start itself to register the module (error %lu)\n",
-            GetLastError());
+    // A start that failed can go through a moment later (seen under Wine, once in some hundred
+    // repairs: error 1359, an internal error): one more try before repair gives up and puts
+    // everything back.
+    bool started = false;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 2 && !started; ++attempt) {
+        if (attempt > 0)
+            Sleep(200);
+        started = CreateProcessA(
+            OwnPath(), line, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
+        error = GetLastError();
+    }
+    if (!started) {
+        PrintError(
+            "repair: shellfind could not start itself to register the module (error %lu)\n", error);
         return false;
     }
     WaitForSingleObject(process.hProcess, INFINITE);
