@@ -1,0 +1,51 @@
+# kvshellsearch.nsh states the class, the player's preference key and the module's file names,
+# which a vendor's NSIS script takes as they are: the build fails when they drift from the
+# module's own sources.
+file(READ ${PROJECT_SOURCE_DIR}/src/kvshellsearch/kvshellsearch.h module_header)
+file(READ ${PROJECT_SOURCE_DIR}/src/kvshellsearch/module.cpp module_source)
+file(READ ${PROJECT_SOURCE_DIR}/installer/kvshellsearch.nsh nsis_include)
+string(REGEX MATCH "CLSID_ShellSearch[^;]*;" initializer "${module_source}")
+string(REGEX MATCHALL "0x[0-9a-fA-F]+" parts "${initializer}")
+set(class_id "")
+set(index 0)
+foreach(part ${parts})
+    string(SUBSTRING ${part} 2 -1 digits)
+    # Data1-Data2-Data3-Data4[0..1]-Data4[2..7], two hex digits for each byte of Data4.
+    string(LENGTH ${digits} length)
+    if(index GREATER 2 AND length LESS 2)
+        set(digits 0${digits})
+    endif()
+    if(index EQUAL 1 OR index EQUAL 2 OR index EQUAL 3 OR index EQUAL 5)
+        string(APPEND class_id -)
+    endif()
+    string(APPEND class_id ${digits})
+    math(EXPR index "${index} + 1")
+endforeach()
+set(class_id "{${class_id}}")
+string(TOUPPER "${class_id}" class_id)
+string(REGEX MATCH "DefaultProductName[[][]] = \"([^\"]*)\"" found "${module_header}")
+set(product ${CMAKE_MATCH_1})
+string(REGEX MATCH "PreferenceVersionMajor = ([0-9]+);" found "${module_header}")
+set(major ${CMAKE_MATCH_1})
+string(REGEX MATCH "PreferenceVersionMinor = ([0-9]+);" found "${module_header}")
+set(minor ${CMAKE_MATCH_1})
+string(REGEX MATCH "MainAppKeyTemplate[[][]] = \"([^\"]*)\"" found "${module_header}")
+string(REPLACE "\\\\" "\\" main_app_key "${CMAKE_MATCH_1}")
+string(REPLACE "%s" "${product}" main_app_key "${main_app_key}")
+string(REPLACE "%d.%d" "${major}.${minor}" main_app_key "${main_app_key}")
+string(REGEX MATCH "ModuleFileName32[[][]] = \"([^\"]*)\"" found "${module_header}")
+set(file32 ${CMAKE_MATCH_1})
+string(REGEX MATCH "ModuleFileName64[[][]] = \"([^\"]*)\"" found "${module_header}")
+set(file64 ${CMAKE_MATCH_1})
+foreach(expected "!define KvShellSearchClassId \"${class_id}\""
+                 "!define KvShellSearchMainAppKey \"${main_app_key}\""
+                 "\\${file32}\"" "\\${file64}\"")
+    string(FIND "${nsis_include}" "${expected}" at)
+    if(at EQUAL -1 OR NOT index EQUAL 11)
+        message(FATAL_ERROR "installer: kvshellsearch.nsh lacks ${expected}, as the module's "
+            "sources give it (src/kvshellsearch/kvshellsearch.h, module.cpp)")
+    endif()
+endforeach()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${PROJECT_SOURCE_DIR}/src/kvshellsearch/kvshellsearch.h
+    ${PROJECT_SOURCE_DIR}/src/kvshellsearch/module.cpp ${PROJECT_SOURCE_DIR}/installer/kvshellsearch.nsh)
