@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "support/installer_support.h"
 
 namespace {
 
@@ -72,11 +72,6 @@ std::string Beside(const std::string& directory, const char* name)
     return directory + "\\" + name;
 }
 
-std::string Quoted(const std::string& text)
-{
-    return "\"" + text + "\"";
-}
-
 // What self-registration writes for a module at this path, on Wine's default version.
 RegistryExport ExpectedState(const std::string& module)
 {
@@ -97,33 +92,6 @@ RegistryExport ExpectedState(const std::string& module)
         {IconKey, "(key)"},
         {std::string(IconKey) + "[]", text(module)},
     };
-}
-
-// The approval list of "Only allow approved Shell extensions", which the packages extend by our
-// class and regsvr32 leaves alone; another extension's value in it must survive our uninstall.
-constexpr char ApprovedKey[]
-    = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
-constexpr char NeighbourClass[] = "{0F0E0D0C-0B0A-0908-0706-050403020100}";
-std::string Approval(REGSAM view, const char* classId = ClassIdText)
-{
-    RegistryExport values;
-    ExportKeys(HKEY_LOCAL_MACHINE, ApprovedKey, values, view);
-    auto value = values.find(std::string(ApprovedKey) + "[" + classId + "]");
-    return value == values.end() ? "(none)" : value->second;
-}
-const std::string Approved = "1:Orbelquest" + std::string(1, '\0');
-void ApproveNeighbour(REGSAM view)
-{
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, ApprovedKey, 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr,
-        &key, nullptr);
-    RegSetValueExA(key, NeighbourClass, 0, REG_SZ, reinterpret_cast<const BYTE*>("Neighbour"), 10);
-    RegCloseKey(key);
-}
-
-bool FileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // A copy of the module beside the player, registered by this suite's regsvr32, as the package's

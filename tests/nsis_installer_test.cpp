@@ -10,13 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "support/installer_support.h"
 
 namespace {
 
-constexpr char ApprovedKey[]
-    = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved";
-constexpr char NeighbourClass[] = "{0F0E0D0C-0B0A-0908-0706-050403020100}";
 constexpr char VolumeKey[] = "Software\\Tessalquorin\\Kestrovane\\6.0\\Preferences\\Volume";
 constexpr char SetupUninstallKey[]
     = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\KvShellSearch";
@@ -50,24 +47,6 @@ std::vector<Half> Halves()
 #else
     return {{0, "kvshellsearch.dll", SystemProgram("regsvr32.exe")}};
 #endif
-}
-
-std::string Quoted(const std::string& text)
-{
-    return "\"" + text + "\"";
-}
-
-bool FileExists(const std::string& path)
-{
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::string Approval(REGSAM view, const char* classId = ClassIdText)
-{
-    RegistryExport values;
-    ExportKeys(HKEY_LOCAL_MACHINE, ApprovedKey, values, view);
-    auto value = values.find(std::string(ApprovedKey) + "[" + classId + "]");
-    return value == values.end() ? "(none)" : value->second;
 }
 
 void SetText(HKEY root, const char* path, const char* name, const char* text, REGSAM view)
@@ -163,11 +142,7 @@ protected:
                 << "32-bit setup programs: a system that runs 32-bit programs (WoW64 part)";
 #endif
         for (const Half& half : Halves()) {
-            HKEY key = nullptr;
-            RegCreateKeyExA(HKEY_LOCAL_MACHINE, ApprovedKey, 0, nullptr, 0,
-                KEY_ALL_ACCESS | half.view, nullptr, &key, nullptr);
-            RegSetValueExA(key, NeighbourClass, 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
-            RegCloseKey(key);
+            ApproveNeighbour(half.view);
             SetText(HKEY_CLASSES_ROOT, VolumeKey, "", "7", half.view);
         }
     }
@@ -195,8 +170,7 @@ protected:
             EXPECT_EQ(0, RunProgram(Quoted(half.regsvr32) + " /s " + Quoted(module)));
             EXPECT_EQ(installed, RegisteredState(half.view))
                 << profile.version << ": the setup and regsvr32 write different keys";
-            EXPECT_EQ(
-                profile.nt ? "1:Orbelquest" + std::string(1, '\0') : "(none)", Approval(half.view))
+            EXPECT_EQ(profile.nt ? Approved : std::string("(none)"), Approval(half.view))
                 << profile.version;
         }
         std::vector<std::string> shellfinds = {BinPath("shellfind.exe")};
