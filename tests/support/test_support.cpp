@@ -13,7 +13,8 @@ std::string BinPath(const std::string& name)
 }
 
 // cmake/wine-run.sh's proof that this program really ran: a Wine that cannot run it may still
-// exit 0. KV_RAN_MARKER is a path of the host's, which Wine shows on drive Z:.
+// exit 0. KV_RAN_MARKER is a path of the host's, which Wine shows on drive Z:. A program that
+// cannot write it stops before any test, so that no marker always means nothing ran.
 static const bool RanMarkerWritten = [] {
     const char* marker = getenv("KV_RAN_MARKER");
     if (marker == nullptr)
@@ -23,8 +24,11 @@ static const bool RanMarkerWritten = [] {
         c = c == '/' ? '\\' : c;
     HANDLE file = CreateFileA(
         path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
+    if (file == INVALID_HANDLE_VALUE) {
+        fprintf(
+            stderr, "cannot write KV_RAN_MARKER %s (error %lu)\n", path.c_str(), GetLastError());
+        ExitProcess(2);
+    }
     CloseHandle(file);
     return true;
 }();
