@@ -130,6 +130,13 @@ void ResetEveryView()
     }
 }
 
+#ifdef _WIN64
+// Wine shows a 32-bit program the 64-bit HKCR\Software until the 32-bit view has a Software key
+// of its own, which the installers' writes in that view make. Left behind, that key would hide
+// the player's path, written in the 64-bit view, from the 32-bit programs of later tests.
+constexpr char Classes32Software[] = "Software\\Classes\\Wow6432Node\\Software";
+#endif
+
 class NsisTest : public RegistryTest {
 protected:
     void SetUp() override
@@ -137,6 +144,8 @@ protected:
         RegistryTest::SetUp();
         ResetEveryView();
 #ifdef _WIN64
+        classes32SoftwareExisted_
+            = KeyExists(HKEY_LOCAL_MACHINE, Classes32Software, KEY_WOW64_64KEY);
         if (!Wow64())
             GTEST_SKIP()
                 << "32-bit setup programs: a system that runs 32-bit programs (WoW64 part)";
@@ -152,6 +161,10 @@ protected:
                  "early-call-setup.exe", "regsvr32.exe", "shellfind64.exe"})
             SetWineVersion(program, nullptr);
         ResetEveryView();
+#ifdef _WIN64
+        if (!classes32SoftwareExisted_) // only while empty: another key below it stays
+            RegDeleteKeyExA(HKEY_LOCAL_MACHINE, Classes32Software, KEY_WOW64_64KEY, 0);
+#endif
         RegistryTest::TearDown();
     }
 
@@ -198,6 +211,11 @@ protected:
         }
         EXPECT_EQ(preferences, Preferences()) << profile;
     }
+
+private:
+#ifdef _WIN64
+    bool classes32SoftwareExisted_ = true;
+#endif
 };
 
 } // namespace
