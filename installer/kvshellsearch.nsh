@@ -23,9 +23,10 @@
 ; written, and it undoes what it did, shows the reason (not when silent) and aborts: a silent
 ; installer exits with code 2.
 ;
-; KvShellSearchUninstall DIR: in reverse, for each bitness: the approval goes, the registration
-; goes when the class still names our module in DIR (another installation's is left alone), and
-; the module file goes (at the next restart when a shell still has it loaded).
+; KvShellSearchUninstall DIR: in reverse, for each bitness: the approval and the registration go
+; when the class still names our module in DIR (another installation's are left alone; an
+; approval without a class goes too), and the module file goes (at the next restart when a shell
+; still has it loaded).
 ;
 ; KvShellSearchPlayerDirectory VAR: the directory MainApp names, or "" when it names no
 ; existing file; for an installer that, like ours, installs beside whatever player is there.
@@ -147,12 +148,16 @@ Var KvShellSearchReason
     ${EndIf}
 !macroend
 
-; One bitness's undoing, in the current view: the approval, then the registration while it
-; names our file, then the file.
+; One bitness's undoing, in the current view: the approval, then the registration, both while
+; the class names our file or no file (another installation's entry keeps its approval), then
+; the file.
 !macro _KvShellSearchRemove FILE UNREGISTER
-    DeleteRegValue HKLM "${KvShellSearchApprovedKey}" "${KvShellSearchClassId}"
     StrCpy $KvShellSearchFailure ""
     !insertmacro _KvShellSearchCheckRegistered "${FILE}"
+    ${If} $KvShellSearchFailure == ""
+    ${OrIf} $KvShellSearchText == ""
+        DeleteRegValue HKLM "${KvShellSearchApprovedKey}" "${KvShellSearchClassId}"
+    ${EndIf}
     ${If} $KvShellSearchFailure == ""
         !insertmacro ${UNREGISTER}
     ${EndIf}

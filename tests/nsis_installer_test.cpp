@@ -7,6 +7,7 @@
 
 #include <tlhelp32.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -265,6 +266,29 @@ TEST_F(NsisTest, SetupInstallsBesideThePlayerIsListedAndUninstallsItself)
             << profile.version;
         EXPECT_FALSE(FileExists(uninstaller)) << profile.version;
         EXPECT_TRUE(FileExists(player)) << profile.version << ": the player went too";
+    }
+}
+
+// An entry that another installation has registered since ours keeps its registration and its
+// approval when ours is uninstalled; only our file goes.
+TEST_F(NsisTest, UninstallLeavesAnotherInstallationsEntryApproved)
+{
+    const std::string directory = "C:\\Program Files\\Vendor Player";
+    const Profile& profile = Profiles[std::size(Profiles) - 1]; // NT, where approval counts
+    SetWineVersion("vendor-player-setup.exe", profile.version);
+    SetWineVersion("shellfind64.exe", profile.version);
+    ASSERT_EQ(0, RunProgram(Quoted(BinPath("vendor-player-setup.exe")) + " /S /D=" + directory));
+    const std::string other = "C:\\Other Player\\kvshellsearch.dll";
+    for (const Half& half : Halves())
+        SetText(HKEY_CLASSES_ROOT, ServerKey, "", other.c_str(), half.view);
+
+    EXPECT_EQ(0, UninstallAndWait(Quoted(directory + "\\uninst.exe") + " /S"));
+    for (const Half& half : Halves()) {
+        EXPECT_EQ("1:" + other + std::string(1, '\0'),
+            RegisteredState(half.view)[std::string(ServerKey) + "[]"])
+            << half.module;
+        EXPECT_EQ(Approved, Approval(half.view)) << half.module;
+        EXPECT_FALSE(FileExists(directory + "\\" + half.module));
     }
 }
 
