@@ -94,15 +94,15 @@ Var KvShellSearchReason
     ${OrIf} ${FileExists} "${OUT}\*.*"
         StrCpy ${OUT} ""
     ${EndIf}
+    ; The system splits the path, by characters: NSIS's own string functions count bytes, and in
+    ; a double-byte code page (932, 936, 950) a character's second byte can be a "\". A drive's
+    ; root comes back as "C:\", which loses its "\" as the directory did before.
     ${If} ${OUT} != ""
-        StrCpy $KvShellSearchCode -1
-        ${Do}
-            StrCpy $KvShellSearchChar ${OUT} 1 $KvShellSearchCode
-            ${IfThen} $KvShellSearchChar == "\" ${|} ${ExitDo} ${|}
-            ${IfThen} $KvShellSearchChar == "" ${|} ${ExitDo} ${|}
-            IntOp $KvShellSearchCode $KvShellSearchCode - 1
-        ${Loop}
-        StrCpy ${OUT} ${OUT} $KvShellSearchCode
+        GetFullPathName ${OUT} "${OUT}\.."
+        StrLen $KvShellSearchCode ${OUT}
+        ${If} $KvShellSearchCode == 3
+            StrCpy ${OUT} ${OUT} 2
+        ${EndIf}
     ${EndIf}
 !macroend
 

@@ -113,7 +113,7 @@ TEST_F(DoctorTest, NamesEachBrokenStateWithItsExitCode)
                 SetDefaultText(
                     HKEY_CLASSES_ROOT, SatelliteKey, BinPath("test_satellite_partial.dll"));
             },
-            0, "lacks string 1: registering the module writes an empty menu text"},
+            0, "lacks string 1: registering the module writes the module's own menu text"},
         {"approval enforced, class not approved",
             [](const Install&) {
                 SetNumber(HKEY_LOCAL_MACHINE, PoliciesKey, PolicyValue, 1);

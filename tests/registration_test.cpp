@@ -166,8 +166,8 @@ TEST_F(TranslatedRegistrationTest, TextsComeFromTheSatellite)
         std::string menuText;
     } cases[] = {
         {"test_satellite.dll", "Orbelsuche", "F\xfcr Test-&Audio/Video..."},
-        // Lacks the menu text: the menu text is empty, never the class name.
-        {"test_satellite_partial.dll", "Orbelsuche", ""},
+        // Lacks the menu text: the module's own, never empty and never the class name.
+        {"test_satellite_partial.dll", "Orbelsuche", "For Internet &Audio/Video..."},
         {"kvshellsearch-de.dll", "Orbelquest", "F\xfcr Internet-&Audio/Video..."}, // shipped
     };
     for (const auto& c : cases) {

@@ -38,10 +38,13 @@ HRESULT MakeClassIdText(char* text)
     return S_OK;
 }
 
-// A string missing from the resource module gives an empty text.
+// A string the translation lacks is taken from this module: an empty menu text would hide the
+// entry. Only a string missing from both gives an empty text.
 void LoadResourceText(UINT id, char* text)
 {
-    if (LoadStringA(ResourceModule, id, text, TextBufferSize) <= 0)
+    if (LoadStringA(ResourceModule, id, text, TextBufferSize) > 0)
+        return;
+    if (ResourceModule == OwnModule || LoadStringA(OwnModule, id, text, TextBufferSize) <= 0)
         text[0] = '\0';
 }
 

@@ -61,11 +61,9 @@ HRESULT MakeRegisteredModulePath(const char* mainApp, const char* fileName, char
     // Without any backslash the value names no directory: the bare file name, as without a
     // preference.
     size_t kept = 0;
-    for (size_t i = length; i > 0; --i) {
-        if (start[i - 1] == '\\') {
-            kept = i;
-            break;
-        }
+    for (const char* at = start; at < start + length; at = NextChar(at)) {
+        if (*at == '\\')
+            kept = static_cast<size_t>(at - start) + 1;
     }
     const size_t fileNameSize = TextLength(fileName) + 1;
     if (kept + fileNameSize > TextBufferSize)

@@ -213,11 +213,10 @@ HRESULT InvokeSearch(const LoadedModule& module, LPCSTR verb)
 
 void InstallPlayer(const std::string& path)
 {
-    std::string directory = path.substr(0, path.find_last_of('\\'));
-    for (size_t at = directory.find('\\', 3);; at = directory.find('\\', at + 1)) {
-        CreateDirectoryA(directory.substr(0, at).c_str(), nullptr);
-        if (at == std::string::npos)
-            break;
+    // Each directory on the way, split by characters: a second byte may be a backslash.
+    for (const char* at = path.c_str() + 3; *at != '\0'; at = CharNextA(at)) {
+        if (*at == '\\')
+            CreateDirectoryA(path.substr(0, at - path.c_str()).c_str(), nullptr);
     }
     ASSERT_TRUE(CopyFileA(BinPath("stand_in_player.exe").c_str(), path.c_str(), FALSE))
         << "cannot install the stand-in player at " << path;

@@ -158,6 +158,32 @@ class CodePageCheckTest(unittest.TestCase):
                         self.assertIn(reason, result.stderr)
 
 
+class TranslationCompleteTest(unittest.TestCase):
+    def test_a_string_lacking_or_left_empty_is_refused_by_name(self):
+        german = open(GERMAN, encoding="latin-1").read()
+        newer = 'IDS_MENU_TEXT_NEWER_SHELL "F\\374r Internet-&Audio/Video..."'
+        cases = [
+            ("the shipped German", german, None),
+            ("older shells' text left out", german.replace("IDS_MENU_TEXT_OLDER_SHELL", "//"),
+             "lacks IDS_MENU_TEXT_OLDER_SHELL"),
+            ("menu text left empty", german.replace(newer, 'IDS_MENU_TEXT_NEWER_SHELL ""'),
+             "lacks IDS_MENU_TEXT_NEWER_SHELL"),
+        ]
+        with tempfile.TemporaryDirectory() as directory:
+            script = os.path.join(directory, "kvshellsearch-xx.rc")
+            for label, text, reason in cases:
+                with self.subTest(label):
+                    self.assertIn(newer, german)
+                    with open(script, "w", encoding="latin-1") as f:
+                        f.write(text)
+                    result = subprocess.run([sys.executable, os.path.join(
+                        TOOLS, "check_translation_complete.py"), script],
+                        capture_output=True, text=True)
+                    self.assertEqual(reason is None, result.returncode == 0, result.stderr)
+                    if reason:
+                        self.assertIn(f"{script}: {reason}", result.stderr)
+
+
 class SatelliteTest(unittest.TestCase):
     def test_translations_are_resources_only(self):
         for bitness, satellite in SATELLITES.items():

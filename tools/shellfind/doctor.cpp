@@ -153,11 +153,25 @@ void ReadExpectedMenuText(Report& report, const View& view, const char* product,
     if (LoadStringA(texts, expected.id, expected.text, sizeof expected.text) <= 0)
         expected.text[0] = '\0';
     FreeLibrary(texts);
+    // As registration does: a string the translation lacks comes from the module itself.
+    if (expected.text[0] == '\0' && expected.fromTranslation) {
+        report.Note(view.label,
+            "the translation lacks string %u: registering the module writes the module's own "
+            "menu text",
+            expected.id);
+        expected.fromTranslation = false;
+        texts = ownModule[0] != '\0' ? LoadLibraryExA(ownModule, nullptr, LOAD_LIBRARY_AS_DATAFILE)
+                                      : nullptr;
+        if (texts == nullptr || LoadStringA(texts, expected.id, expected.text, sizeof expected.text) <= 0)
+            expected.text[0] = '\0';
+        if (texts != nullptr)
+            FreeLibrary(texts);
+    }
     if (expected.text[0] == '\0')
         report.Note(view.label,
-            "the %s lacks string %u: registering the module writes an empty menu text, and the "
-            "shell shows no entry without one",
-            expected.fromTranslation ? "translation" : "module", expected.id);
+            "the module lacks string %u: registering the module writes an empty menu text, and "
+            "the shell shows no entry without one",
+            expected.id);
 }
 
 // The fixes of one view: what mends a fault that registering the module again mends.
@@ -200,16 +214,7 @@ void CheckMenuText(Report& report, const View& view, const char* entryKey,
             FormatText(why, sizeof why, "is empty");
         else
             DescribeReadFailure(menu.result, menu.type, menu.error, why, sizeof why);
-        char fix[4 * TextBufferSize] = {};
-        if (fixes.registerRepair == NoRepair && expected.known && expected.text[0] == '\0'
-            && expected.fromTranslation)
-            FormatText(fix, sizeof fix,
-                "delete HKCR\\...\\SatelliteShellSearch (or point it at a complete "
-                "translation), then: %s",
-                fixes.registerFix);
-        else
-            lstrcpynA(fix, fixes.registerFix, sizeof fix);
-        report.Fault(view.native, MenuTextWrong, fixes.registerRepair, fix, view.label,
+        report.Fault(view.native, MenuTextWrong, fixes.registerRepair, fixes.registerFix, view.label,
             "the menu text (HKLM\\%s) %s: the shell shows no entry without one", path, why);
         return;
     }
@@ -394,21 +399,7 @@ void PlanMenuText(Report& report, const View& view, const char* ownModule, Repai
 {
     ReadExpectedMenuText(report, view, plan.product,
         plan.target == RepairPlan::ModuleUsable ? plan.module : ownModule, expected);
-    const bool empty = expected.known && expected.text[0] == '\0';
-    plan.translationLacksMenuText = empty && expected.fromTranslation;
-    if (plan.translationLacksMenuText) {
-        // Without the translation, the module's own text is what registration writes.
-        HMODULE texts
-            = LoadLibraryExA(plan.target == RepairPlan::ModuleUsable ? plan.module : ownModule,
-                nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        char own[TextBufferSize] = {};
-        plan.moduleLacksMenuText = texts == nullptr
-            || LoadStringA(texts, MenuTextIdForThisSystem(), own, sizeof own) <= 0;
-        if (texts != nullptr)
-            FreeLibrary(texts);
-    } else {
-        plan.moduleLacksMenuText = empty;
-    }
+    plan.moduleLacksMenuText = expected.known && expected.text[0] == '\0';
 }
 
 void CheckView(Report& report, const View& view, const char* name, RepairPlan& plan)

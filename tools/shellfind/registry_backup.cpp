@@ -52,6 +52,9 @@ bool ReadValues(HKEY key, SavedKey& saved)
             &longestName, &largestData, nullptr, nullptr)
         != ERROR_SUCCESS)
         return false;
+    // NT counts the longest name in characters, of which each may take two bytes in a
+    // double-byte code page.
+    longestName = 2 * longestName + 1;
     SavedValue** tail = &saved.values;
     for (DWORD i = 0; i < count; ++i) {
         auto* value = new (std::nothrow) SavedValue();
@@ -109,13 +112,18 @@ private:
     bool ok_ = true;
 };
 
+// Only a backslash or a quote that is a character of its own is escaped: in a double-byte code
+// page the second byte of a character may be 0x5C, and regedit reads such a character whole.
 void QuotedText(FileWriter& out, const char* text, size_t length)
 {
     out.Byte('"');
-    for (size_t i = 0; i < length; ++i) {
-        if (text[i] == '\\' || text[i] == '"')
+    const char* const end = text + length;
+    for (const char* at = text; at < end;) {
+        const char* next = NextChar(at);
+        if (next == at + 1 && (*at == '\\' || *at == '"'))
             out.Byte('\\');
-        out.Byte(text[i]);
+        for (; at < next && at < end; ++at)
+            out.Byte(*at);
     }
     out.Byte('"');
 }

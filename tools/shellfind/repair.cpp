@@ -22,10 +22,6 @@ void PrintPlan(const RepairPlan& plan, unsigned actions, const char* will)
         FormatPreferenceKeyPath(MainAppKeyTemplate, plan.product, key);
         Print("repair: %s set HKCR\\%s to \"%s\" (REG_SZ)\n", will, key, plan.rightMainApp);
     }
-    if (actions & SetAsideSatellite) {
-        FormatPreferenceKeyPath(SatelliteKeyTemplate, plan.product, key);
-        Print("repair: %s set aside HKCR\\%s (its value is in the backup)\n", will, key);
-    }
     if (actions & RegisterAgain)
         Print("repair: %s register \"%s\" (its own DllRegisterServer)\n", will, plan.module);
 }
@@ -36,10 +32,6 @@ bool SaveWhatChanges(const RepairPlan& plan, unsigned actions, RegistryBackup& b
     bool saved = true;
     if (actions & SetMainApp) {
         FormatPreferenceKeyPath(MainAppKeyTemplate, plan.product, key);
-        saved = backup.Save(HKEY_CLASSES_ROOT, key) && saved;
-    }
-    if (actions & SetAsideSatellite) {
-        FormatPreferenceKeyPath(SatelliteKeyTemplate, plan.product, key);
         saved = backup.Save(HKEY_CLASSES_ROOT, key) && saved;
     }
     if (actions & RegisterAgain)
@@ -100,19 +92,6 @@ bool CarryOut(const RepairPlan& plan, unsigned actions)
             RegCloseKey(handle);
         }
         if (status != ERROR_SUCCESS) {
-            PrintError("repair: HKCR\\%s cannot be written (error %ld)\n", key, status);
-            return false;
-        }
-    }
-    if (actions & SetAsideSatellite) {
-        FormatPreferenceKeyPath(SatelliteKeyTemplate, plan.product, key);
-        HKEY handle = nullptr;
-        LONG status = RegOpenKeyExA(HKEY_CLASSES_ROOT, key, 0, KEY_SET_VALUE, &handle);
-        if (status == ERROR_SUCCESS) {
-            status = RegDeleteValueA(handle, "");
-            RegCloseKey(handle);
-        }
-        if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) {
             PrintError("repair: HKCR\\%s cannot be written (error %ld)\n", key, status);
             return false;
         }

@@ -153,8 +153,7 @@ unsigned RegisterRepair(const RepairPlan& plan)
         || plan.moduleLacksMenuText)
         return NoRepair;
     // The path registration writes comes from MainApp: its mend goes first.
-    return RegisterAgain | (plan.translationLacksMenuText ? SetAsideSatellite : NoRepair)
-        | (plan.mainAppMendable ? SetMainApp : NoRepair);
+    return RegisterAgain | (plan.mainAppMendable ? SetMainApp : NoRepair);
 }
 
 unsigned MainAppRepair(const RepairPlan& plan)
@@ -174,8 +173,6 @@ void RegisterFix(const RepairPlan& plan, const View& view, unsigned actions, cha
         };
         if (actions & SetMainApp)
             add("sets the player's path (MainApp) to \"", plan.rightMainApp, "\" as a REG_SZ");
-        if (actions & SetAsideSatellite)
-            add("sets aside SatelliteShellSearch (its translation lacks the menu text)", "", "");
         if (actions & RegisterAgain)
             add("registers \"", plan.module, "\" again");
         FormatText(fix, size, "run \"%s\" repair (it %s)", OwnPath(), what);

@@ -22,7 +22,6 @@ struct View {
 enum RepairAction : unsigned {
     NoRepair = 0,
     SetMainApp = 1, // MainApp set to its one right value, as a REG_SZ
-    SetAsideSatellite = 2, // the translation's preference removed: it lacks the menu text
     RegisterAgain = 4, // the module beside the player registers itself again
 };
 
@@ -44,8 +43,7 @@ struct RepairPlan {
     char rightMainApp[TextBufferSize];
     enum { NoModulePath, ModuleMissing, ModuleUnusable, ModuleUsable } target;
     char module[TextBufferSize]; // the path registration writes, from MainApp as repair leaves it
-    bool translationLacksMenuText; // registering writes the translation's empty menu text
-    bool moduleLacksMenuText; // and without a translation, the module's own
+    bool moduleLacksMenuText; // registering writes an empty menu text: the module lacks it
 };
 
 // The plan for the entry name in one view; product: the name the module files its preferences
