@@ -75,7 +75,8 @@ std::vector<Route> Routes()
 {
     const std::string regsvr32 = Q(SystemProgram("regsvr32.exe")) + " /s ";
     auto copyModule = [](const std::string& directory) {
-        return CopyFileA(BinPath(ModuleFile).c_str(), (directory + "\\" + ModuleFile).c_str(), FALSE)
+        return CopyFileA(
+                   BinPath(ModuleFile).c_str(), (directory + "\\" + ModuleFile).c_str(), FALSE)
             ? 0
             : -1;
     };
@@ -84,30 +85,52 @@ std::vector<Route> Routes()
             [=](const std::string& d) {
                 return copyModule(d) != 0 ? -1 : RunProgram(regsvr32 + Q(d + "\\" + ModuleFile));
             },
-            [=](const std::string& d) { return RunProgram(regsvr32 + "/u " + Q(d + "\\" + ModuleFile)); }},
+            [=](const std::string& d) {
+                return RunProgram(regsvr32 + "/u " + Q(d + "\\" + ModuleFile));
+            }},
         {"shellfind register",
             [=](const std::string& d) {
-                return copyModule(d) != 0 ? -1 : RunProgram(Shellfind("register " + Q(d + "\\" + ModuleFile)));
+                return copyModule(d) != 0
+                    ? -1
+                    : RunProgram(Shellfind("register " + Q(d + "\\" + ModuleFile)));
             },
-            [](const std::string& d) { return RunProgram(Shellfind("unregister " + Q(d + "\\" + ModuleFile))); }},
+            [](const std::string& d) {
+                return RunProgram(Shellfind("unregister " + Q(d + "\\" + ModuleFile)));
+            }},
 #ifdef _WIN64
         {"our package",
-            [](const std::string& d) { return Msiexec("/i " + Q(BinPath("kvshellsearch-x64.msi")) + " INSTALLDIR=" + Q(d + "\\")); },
-            [](const std::string&) { return Msiexec("/x " + Q(BinPath("kvshellsearch-x64.msi"))); }},
+            [](const std::string& d) {
+                return Msiexec(
+                    "/i " + Q(BinPath("kvshellsearch-x64.msi")) + " INSTALLDIR=" + Q(d + "\\"));
+            },
+            [](const std::string&) {
+                return Msiexec("/x " + Q(BinPath("kvshellsearch-x64.msi")));
+            }},
 #else
         {"our package",
-            [](const std::string& d) { return Msiexec("/i " + Q(BinPath("kvshellsearch-x86.msi")) + " INSTALLDIR=" + Q(d + "\\")); },
-            [](const std::string&) { return Msiexec("/x " + Q(BinPath("kvshellsearch-x86.msi"))); }},
+            [](const std::string& d) {
+                return Msiexec(
+                    "/i " + Q(BinPath("kvshellsearch-x86.msi")) + " INSTALLDIR=" + Q(d + "\\"));
+            },
+            [](const std::string&) {
+                return Msiexec("/x " + Q(BinPath("kvshellsearch-x86.msi")));
+            }},
         // NSIS installers are 32-bit programs: the 32-bit suite runs them. "_?=" keeps an NSIS
         // uninstaller in its place, so that it has finished when it returns.
         {"our setup program",
-            [](const std::string&) { return RunProgram(Q(BinPath("kvshellsearch-setup.exe")) + " /S"); },
+            [](const std::string&) {
+                return RunProgram(Q(BinPath("kvshellsearch-setup.exe")) + " /S");
+            },
             [](const std::string& d) {
                 return RunProgram(Q(d + "\\kvshellsearch-uninstall.exe") + " /S _?=" + d);
             }},
         {"a vendor's NSIS installer",
-            [](const std::string& d) { return RunProgram(Q(BinPath("vendor-player-setup.exe")) + " /S /D=" + d); },
-            [](const std::string& d) { return RunProgram(Q(d + "\\uninst.exe") + " /S _?=" + d); }},
+            [](const std::string& d) {
+                return RunProgram(Q(BinPath("vendor-player-setup.exe")) + " /S /D=" + d);
+            },
+            [](const std::string& d) {
+                return RunProgram(Q(d + "\\uninst.exe") + " /S _?=" + d);
+            }},
 #endif
     };
     return routes;

@@ -27,7 +27,7 @@ WINDOWS_95 = {
         GetFileInformationByHandle GetFullPathNameA GetLastError GetModuleFileNameA
         GetModuleHandleA GetProcAddress GetProcessHeap GetStdHandle GetSystemDirectoryA
         GetSystemTimeAsFileTime GetTempPathA GetTickCount GetVersionExA GetWindowsDirectoryA HeapAlloc HeapFree
-        InterlockedDecrement InterlockedIncrement LoadLibraryExA MultiByteToWideChar
+        InterlockedDecrement InterlockedIncrement IsDBCSLeadByte LoadLibraryExA MultiByteToWideChar
         QueryPerformanceCounter ReadFile SearchPathA SetCurrentDirectoryA SetFilePointer Sleep
         TerminateProcess WaitForSingleObject
         WideCharToMultiByte WinExec WriteFile lstrcatA lstrcmpA lstrcmpiA lstrcpynA lstrlenA""",

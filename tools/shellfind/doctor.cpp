@@ -161,8 +161,9 @@ void ReadExpectedMenuText(Report& report, const View& view, const char* product,
             expected.id);
         expected.fromTranslation = false;
         texts = ownModule[0] != '\0' ? LoadLibraryExA(ownModule, nullptr, LOAD_LIBRARY_AS_DATAFILE)
-                                      : nullptr;
-        if (texts == nullptr || LoadStringA(texts, expected.id, expected.text, sizeof expected.text) <= 0)
+                                     : nullptr;
+        if (texts == nullptr
+            || LoadStringA(texts, expected.id, expected.text, sizeof expected.text) <= 0)
             expected.text[0] = '\0';
         if (texts != nullptr)
             FreeLibrary(texts);
@@ -214,8 +215,9 @@ void CheckMenuText(Report& report, const View& view, const char* entryKey,
             FormatText(why, sizeof why, "is empty");
         else
             DescribeReadFailure(menu.result, menu.type, menu.error, why, sizeof why);
-        report.Fault(view.native, MenuTextWrong, fixes.registerRepair, fixes.registerFix, view.label,
-            "the menu text (HKLM\\%s) %s: the shell shows no entry without one", path, why);
+        report.Fault(view.native, MenuTextWrong, fixes.registerRepair, fixes.registerFix,
+            view.label, "the menu text (HKLM\\%s) %s: the shell shows no entry without one", path,
+            why);
         return;
     }
     report.Ok(view.label, "the entry shows as \"%s\"", menu.text);

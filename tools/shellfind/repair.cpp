@@ -17,8 +17,8 @@ namespace {
 
 void PrintPlan(const RepairPlan& plan, unsigned actions, const char* will)
 {
-    char key[TextBufferSize] = {};
     if (actions & SetMainApp) {
+        char key[TextBufferSize] = {};
         FormatPreferenceKeyPath(MainAppKeyTemplate, plan.product, key);
         Print("repair: %s set HKCR\\%s to \"%s\" (REG_SZ)\n", will, key, plan.rightMainApp);
     }
@@ -28,9 +28,9 @@ void PrintPlan(const RepairPlan& plan, unsigned actions, const char* will)
 
 bool SaveWhatChanges(const RepairPlan& plan, unsigned actions, RegistryBackup& backup)
 {
-    char key[TextBufferSize] = {};
     bool saved = true;
     if (actions & SetMainApp) {
+        char key[TextBufferSize] = {};
         FormatPreferenceKeyPath(MainAppKeyTemplate, plan.product, key);
         saved = backup.Save(HKEY_CLASSES_ROOT, key) && saved;
     }
@@ -79,8 +79,8 @@ bool RegisterInNewProcess(const char* module)
 
 bool CarryOut(const RepairPlan& plan, unsigned actions)
 {
-    char key[TextBufferSize] = {};
     if (actions & SetMainApp) {
+        char key[TextBufferSize] = {};
         FormatPreferenceKeyPath(MainAppKeyTemplate, plan.product, key);
         HKEY handle = nullptr;
         LONG status = RegCreateKeyExA(
