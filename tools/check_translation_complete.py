@@ -5,7 +5,7 @@ The module registers a string its translation lacks from its own table, so a gap
 the menu, but the customer then reads English in a translated menu. The build stops instead,
 naming the script and each string it lacks or leaves empty.
 
-Usage: check_translation_complete.py SCRIPT.rc [STAMP]   (STAMP is written when nothing is missing)
+Usage: check_translation_complete.py SCRIPT.rc   (exit 0 when nothing is missing)
 """
 import os
 import sys
@@ -29,7 +29,7 @@ def main(argv):
     if argv[1:2] in (["-h"], ["--help"]):
         print(__doc__)
         return 0
-    if len(argv) not in (2, 3):
+    if len(argv) != 2:
         print(__doc__, file=sys.stderr)
         return 2
     try:
@@ -40,12 +40,7 @@ def main(argv):
     for name in lacking:
         print(f"{argv[1]}: lacks {name} (or leaves it empty); every string of the module's "
               f"table must be translated", file=sys.stderr)
-    if lacking:
-        return 1
-    if len(argv) == 3:
-        with open(argv[2], "w") as f:
-            f.write("complete\n")
-    return 0
+    return 1 if lacking else 0
 
 
 if __name__ == "__main__":
