@@ -7,7 +7,7 @@ set -euo pipefail
 packages=(g++-mingw-w64-i686 g++-mingw-w64-x86-64 binutils-mingw-w64-i686
           binutils-mingw-w64-x86-64 wine wine64 cmake make googletest python3
           cppcheck clang-tidy clang-format file debootstrap msitools wixl faketime osslsigncode openssl gcab
-          nsis locales "$@")
+          nsis locales xvfb "$@")
 
 missing=()
 for package in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Renders the Find entry as users see it: registers the 64-bit DLL in a throwaway Wine prefix,
 # shows the registered entries as the shell's popup menu in a virtual X display, and captures
-# it. Also copies the icon sheet that the build draws.
+# it; then empties the entry's menu text and captures the first window of the customer's
+# shellfind-fix. Also copies the icon sheet that the build draws.
 # Usage: scripts/picture.sh [OUT_DIR]   (default: docs/)
 case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
@@ -18,7 +19,7 @@ bin=build/x86_64/bin
 # first free one.
 display=99
 while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-Xvfb ":$display" -screen 0 640x240x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
+Xvfb ":$display" -screen 0 800x600x24 -nolisten tcp </dev/null >/dev/null 2>&1 &
 xvfb=$!
 export DISPLAY=":$display"
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
@@ -51,5 +52,24 @@ convert "$shot" -trim +repage -bordercolor '#3a6ea5' -border 12 -scale 200% "$ou
 rm -f "$shot"
 kill $menu 2>/dev/null || true
 
+# The customer's window, as Windows XP shows it, for an entry whose menu text was emptied.
+wait $menu 2>/dev/null || true
+quiet reg add 'HKCU\Software\Wine\AppDefaults\shellfind-fix.exe' /v Version /d winxp /f
+quiet reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\FindExtensions\Static\Orbelquest\0' \
+    /ve /d '' /f
+"$WINE64" "$bin/shellfind-fix.exe" </dev/null >/dev/null 2>&1 &
+fix=$!
+shot=$(mktemp --suffix=.png)
+for _ in $(seq 60); do
+    sleep 0.5
+    import -window root "$shot"
+    [ "$(convert "$shot" -format '%[fx:mean>0.001]' info:)" = 1 ] && break
+done
+sleep 1
+import -window root "$shot"
+convert "$shot" -trim +repage -bordercolor '#3a6ea5' -border 12 "$out_dir/customer-window.png"
+rm -f "$shot"
+kill $fix 2>/dev/null || true
+
 cp build/x86_64/src/kvshellsearch/generated/kvshellsearch-icons.png "$out_dir/icon-sheet.png"
-echo "wrote $out_dir/find-menu.png and $out_dir/icon-sheet.png"
+echo "wrote $out_dir/find-menu.png, $out_dir/customer-window.png and $out_dir/icon-sheet.png"

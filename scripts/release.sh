@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the release in dist/ (or --out DIR) from a clean build of the committed sources: both
-# DLLs, the satellites, shellfind, the installer packages (English and one per translation) and
+# DLLs, the satellites, shellfind and shellfind-fix, the installer packages (English and one per translation) and
 # the setup program (kvshellsearch-VERSION-setup.exe, NSIS), with the version in their names, BUILDINFO (the toolchain's package versions) and SHA256SUMS.
 # With a certificate every PE file and package is Authenticode-signed (the DLLs before they are
 # packaged), and only then checksummed. At the end every file in dist/ is verified: against
@@ -8,12 +8,16 @@
 # DLL, byte for byte. The setup program is built after both DLLs and the 64-bit shellfind are
 # signed, from those files (its uninstaller, written by the setup at install time, is unsigned).
 #
-#   scripts/release.sh [--allow-dirty] [--out DIR]
+#   scripts/release.sh [--allow-dirty] [--out DIR] [--player-file-name NAME]
 #                      [--pkcs12 FILE | --cert CERT.pem --key KEY.pem] [--password-file FILE]
 #                      [--ca CA.pem] [--timestamp URL]
 #
+# --player-file-name NAME: the file name of the player's program that the packages' search for
+# the player names (default player.exe); a vendor whose player is called otherwise sets it.
+#
 # The password of the key comes from --password-file or from the environment variable
 # KV_SIGN_PASSWORD, never from the command line, which every process on the machine can read.
+# Any signing input without a certificate, KV_SIGN_PASSWORD included, stops it before it builds.
 # --ca names the certificates that verification trusts (default: the signing certificate).
 # --timestamp URL time-stamps the signatures with the vendor's own server. --out refuses a
 # directory that holds files and was not made by this script. Unsigned, the same commit gives
@@ -27,6 +31,7 @@ cd "$(dirname "$0")/.."
 
 refuse() { echo "release: $*" >&2; exit 2; }
 out=dist allow_dirty=no pkcs12= cert= key= ca= timestamp= password_file= signing_asked=no
+player_file_name=player.exe
 value() { # OPTION VALUE: an option's value must be there and not be empty
     [ -n "${2:-}" ] || refuse "$1 needs a value, and it is empty or missing: nothing was built"
 }
@@ -34,11 +39,13 @@ while [ $# -gt 0 ]; do
     case $1 in
     --allow-dirty) allow_dirty=yes; shift; continue ;;
     --password) refuse "--password would put the password on the command line; use --password-file FILE or KV_SIGN_PASSWORD" ;;
-    --out|--pkcs12|--cert|--key|--ca|--timestamp|--password-file) value "$1" "${2:-}" ;;
+    --out|--pkcs12|--cert|--key|--ca|--timestamp|--password-file|--player-file-name)
+        value "$1" "${2:-}" ;;
     *) refuse "unknown argument $1 (see the top of scripts/release.sh)" ;;
     esac
     case $1 in
     --out) out=$2 ;;
+    --player-file-name) player_file_name=$2 ;;
     --pkcs12) pkcs12=$2; signing_asked=yes ;;
     --cert) cert=$2; signing_asked=yes ;;
     --key) key=$2; signing_asked=yes ;;
@@ -48,6 +55,10 @@ while [ $# -gt 0 ]; do
     esac
     shift 2
 done
+[ -z "${KV_SIGN_PASSWORD:-}" ] || signing_asked=yes
+case $player_file_name in
+*[\\/:\"\<\>\|\*\?]*) refuse "--player-file-name takes a file name, without a directory: $player_file_name" ;;
+esac
 if [ -n "$pkcs12" ] && [ -n "$cert$key" ]; then
     refuse "give either --pkcs12 or --cert and --key, not both"
 fi
@@ -55,7 +66,7 @@ if [ -n "$cert$key" ] && { [ -z "$cert" ] || [ -z "$key" ]; }; then
     refuse "--cert and --key go together"
 fi
 if [ $signing_asked = yes ] && [ -z "$pkcs12$cert" ]; then
-    refuse "a signing option without a certificate (--pkcs12, or --cert and --key): nothing was built, nothing would be signed"
+    refuse "a signing input (an option, or KV_SIGN_PASSWORD) without a certificate (--pkcs12, or --cert and --key): nothing was built, nothing would be signed"
 fi
 for file in "$pkcs12" "$cert" "$key" "$ca" "$password_file"; do
     [ -z "$file" ] || [ -r "$file" ] || refuse "cannot read $file"
@@ -121,12 +132,12 @@ for preset in i686 x86_64; do
     tree=$work/$preset
     # The 64-bit tree also builds the setup program, around the 32-bit tree's (signed) DLL.
     cmake --preset $preset -B "$tree" --no-warn-unused-cli -DKV_BUILD_TESTS=OFF -DKV_BUILD_BENCH=OFF \
-        -DKV_SHIPPED_BUILD_DIR="$work/i686" >/dev/null
+        -DKV_SHIPPED_BUILD_DIR="$work/i686" -DKV_PLAYER_FILE_NAME="$player_file_name" >/dev/null
     cmake --build "$tree" -j"$(nproc)" >/dev/null
     arch=$([ $preset = i686 ] && echo x86 || echo x64)
     module=$([ $preset = i686 ] && echo kvshellsearch || echo kvshellsearch64)
     dll=$tree/src/kvshellsearch/$module.dll
-    pe_files=("$dll" "$tree/tools/shellfind.exe")
+    pe_files=("$dll" "$tree/tools/shellfind.exe" "$tree/tools/shellfind-fix.exe")
     packages=("$tree/installer/kvshellsearch-$version-$arch.msi")
     targets=(kvshellsearch_installer)
     setup=
@@ -149,6 +160,7 @@ for preset in i686 x86_64; do
     fi
     cp "$dll" "$out/$module-$version-$arch.dll"
     cp "${pe_files[1]}" "$out/shellfind-$version-$arch.exe"
+    cp "${pe_files[2]}" "$out/shellfind-fix-$version-$arch.exe"
     for language in "${languages[@]}"; do
         cp "$tree/translations/kvshellsearch-$language.dll" "$out/kvshellsearch-$language-$version-$arch.dll"
     done
@@ -157,6 +169,7 @@ done
 # What the release was built with: the same commit with the same packages gives the same bytes.
 {
     echo "kvshellsearch $version, commit $(git rev-parse HEAD)"
+    echo "the packages look for the player as $player_file_name"
     dpkg-query -W -f='${Package} ${Version}\n' binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
         gcc-mingw-w64-i686-posix g++-mingw-w64-i686-posix gcc-mingw-w64-x86-64-posix \
         g++-mingw-w64-x86-64-posix mingw-w64-i686-dev mingw-w64-x86-64-dev cmake make python3 \

@@ -79,6 +79,8 @@ docs/platform.md^It has <!-- figure: dll32.bytes -->1,000 bytes.^figure dll32.by
 docs/benchmark.md^<!-- figure: dll64.instructions -->5^no such figure: dll64.instructions
 docs/troubleshooting.md^| `the player's path is gone` (9) | moved | repair ^the doctor prints nothing like: the player's path is gone
 docs/troubleshooting.md^```\nFAULT registry: the entry has gone missing -- call support\n```^the doctor prints no such line: the entry has gone missing
+docs/building-and-testing.md^| a | b |\n|---|---|---|^a table row has 3 cells, its header 2
+docs/platform.md^<!-- imports: dll32 -->\n| DLL | functions | 9x | NT |\n|---|---|---|---|\n| `kernel32` | `WinExec` | 95 | 3.1 |^the import table of dll32 differs from the built file
 FAULTS
 rm -rf "$copy"
 

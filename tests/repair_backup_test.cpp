@@ -37,7 +37,8 @@ int Regedit(const std::string& file)
 
 void SetValue(const char* path, const char* name, DWORD type, const std::string& data)
 {
-    SetNamedValue(HKEY_CLASSES_ROOT, path, name, data.data(), static_cast<DWORD>(data.size()), type);
+    SetNamedValue(
+        HKEY_CLASSES_ROOT, path, name, data.data(), static_cast<DWORD>(data.size()), type);
 }
 
 } // namespace
@@ -215,8 +216,8 @@ TEST_F(DoctorTest, WhatRepairAndUnregisterMayTouchIsDecidedWhereTheyWrite)
     ASSERT_TRUE(CopyFileA(install.module.c_str(), elsewhere.c_str(), FALSE));
     SetDefaultText(HKEY_CLASSES_ROOT, ServerKey, elsewhere);
     // Beside the player, a file that has no DllUnregisterServer.
-    ASSERT_TRUE(CopyFileA(
-        BinPath("test_satellite_partial.dll").c_str(), install.module.c_str(), FALSE));
+    ASSERT_TRUE(
+        CopyFileA(BinPath("test_satellite_partial.dll").c_str(), install.module.c_str(), FALSE));
     std::string output;
     EXPECT_EQ(0, RunProgram(Shellfind("unregister"), output)) << output;
     EXPECT_NE(std::string::npos, output.find(elsewhere)) << output;

@@ -13,7 +13,7 @@ check() { # LABEL EXPECTED-WORDS ARGUMENTS...
     local label=$1 expected=$2
     shift 2
     local output status
-    output=$(KV_SIGN_PASSWORD= "$release" "$@" 2>&1 >/dev/null)
+    output=$(KV_SIGN_PASSWORD=${PASSWORD:-} "$release" "$@" 2>&1 >/dev/null)
     status=$?
     if [ $status -eq 0 ] || [ "$(printf '%s\n' "$output" | wc -l)" -ne 1 ] ||
         ! grep -q -- "$expected" <<<"$output"; then
@@ -27,6 +27,10 @@ check "--pkcs12 empty" "needs a value" --pkcs12 ""
 check "--pkcs12 without its value" "needs a value" --pkcs12
 check "a password without a certificate" "without a certificate" --password-file "$scratch/password"
 check "a time-stamp server without a certificate" "without a certificate" --timestamp http://localhost
+check "trusted certificates without a certificate" "without a certificate" --ca "$scratch/password"
+PASSWORD=secret check "KV_SIGN_PASSWORD without a certificate" "without a certificate"
+check "--key without --cert" "go together" --key "$scratch/password"
+check "a player's file name with a directory" "without a directory" --player-file-name 'bin\player.exe'
 check "a password on the command line" "command line" --pkcs12 "$scratch/password" --password secret
 check "--cert without --key" "go together" --cert "$scratch/password"
 check "a certificate that cannot be read" "cannot read" --pkcs12 "$scratch/missing.p12"

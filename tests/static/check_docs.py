@@ -13,7 +13,11 @@
     fits a text in shellfind's sources;
   - a block announced as <!-- usage: SCRIPT --> is what `SCRIPT --help` prints;
   - a figure announced as <!-- figure: NAME --> is what the built files give (sizes from the
-    PE files, instruction counts from the i386 check), read from BUILD.
+    PE files, instruction counts from the i386 check), read from BUILD;
+  - a table announced as <!-- imports: NAME --> names exactly the functions the built file
+    imports (NAME as for figures);
+  - every row of every table has as many cells as its header: a row with more or fewer is not
+    rendered as a table at all.
 
 Usage: check_docs.py [--build BUILD] [ROOT]   (ROOT: the repository this script is in;
        BUILD: ROOT/build, where scripts/test.sh builds)
@@ -37,6 +41,10 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path[:0] = [HERE, os.path.join(HERE, "..", "..", "tools")]
 from check_i386_instructions import disassemble, newer_instructions  # noqa: E402
 from pe_footprint import PeFile  # noqa: E402
+from check_win95_imports import imports  # noqa: E402
+
+IMPORTS = re.compile(r"<!-- imports: ([\w.]+) -->\n\n?((?:\|.*\n)+)")
+CODE_SPAN = re.compile(r"`[^`]*`")
 
 # The built files the guides give figures of, below the build directory.
 BUILT = {"dll32": "i686/src/kvshellsearch/kvshellsearch.dll",
@@ -127,6 +135,43 @@ def built_figure(build, name):
     if measure == "newer_than_i386" and not file.endswith("64"):
         return len(newer_instructions(disassemble(path))[0])
     return None
+
+
+def cell_count(row):
+    """The cells of a table row; a | inside a code span or escaped is no border."""
+    row = CODE_SPAN.sub("x", row).replace("\\|", "x").strip()
+    return len(row.strip("|").split("|"))
+
+
+def check_tables(name, text, failures):
+    """Every row of a table, the delimiter row too, has the header's cell count."""
+    header = None
+    fenced = False
+    for number, line in enumerate(text.split("\n"), 1):
+        line = line.strip()
+        fenced = fenced != line.startswith("```")
+        if fenced or not line.startswith("|"):
+            header = None
+            continue
+        if header is None:
+            header = cell_count(line)
+        elif cell_count(line) != header:
+            failures.append(f"{name}:{number}: a table row has {cell_count(line)} cells, its "
+                            f"header {header}: the table does not render")
+
+
+def check_import_tables(name, text, build, failures):
+    for file, table in IMPORTS.findall(text):
+        written = set()
+        for row in table.splitlines()[2:]:
+            written |= set(re.findall(r"`(\w+)`", row.split("|")[2]))
+        version = ""
+        built = {function for functions in imports(os.path.join(build, BUILT[file].format(
+            version=version))).values() for function in functions}
+        if written != built:
+            failures.append(f"{name}: the import table of {file} differs from the built file: "
+                            f"not written {sorted(built - written)}, not imported "
+                            f"{sorted(written - built)}")
 
 
 def spans(text):
@@ -224,6 +269,8 @@ def main(argv):
             elif built != written:
                 failures.append(f"{name}:{number}: figure {figure} is {written:,} in the guide, "
                                 f"{built:,} in the build")
+        check_tables(name, text, failures)
+        check_import_tables(name, text, build, failures)
         for script, block in USAGE.findall(text):
             counts["verbatim"] += 1
             usage = subprocess.run(["bash", os.path.join(root, script), "--help"],

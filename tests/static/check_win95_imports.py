@@ -35,11 +35,14 @@ WINDOWS_95 = {
         RegEnumValueA RegOpenKeyExA RegQueryInfoKeyA RegQueryValueExA RegSetValueExA""",
     "user32.dll": """AppendMenuA CreatePopupMenu CreateWindowExA DefWindowProcA DestroyIcon
         DestroyMenu DestroyWindow DrawIconEx DrawTextA FillRect GetDC GetSysColor GetSysColorBrush
-        KillTimer LoadStringA RegisterClassA ReleaseDC SendMessageA SetForegroundWindow SetTimer
+        KillTimer LoadStringA MessageBoxA RegisterClassA ReleaseDC SendMessageA SetForegroundWindow SetTimer
         SystemParametersInfoA TrackPopupMenu wsprintfA""",
     "gdi32.dll": "CreateFontIndirectA DeleteObject SelectObject SetBkMode SetTextColor",
     "ole32.dll": "CLSIDFromString CoCreateInstance CoInitialize CoTaskMemFree CoUninitialize StringFromIID",
-    "shell32.dll": "ExtractIconExA",
+    # SHGetMalloc, SHGetSpecialFolderLocation and SHGetPathFromIDListA: the shell's own
+    # allocator and folders, which the period's Shell documentation gives as shell32 4.00, the
+    # version of Windows 95 and NT 4.0.
+    "shell32.dll": "ExtractIconExA SHGetMalloc SHGetPathFromIDListA SHGetSpecialFolderLocation",
 }
 # What an NSIS 3 installer's stub (exehead) imports beyond the above, for our setup program and
 # the vendors' NSIS installers. Each is documented for Windows 95 in the Win32 API reference of

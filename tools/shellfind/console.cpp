@@ -49,11 +49,19 @@ void PutNumber(Writer& out, unsigned long value, unsigned base, bool upper, bool
         out.Put(reversed[--count]);
 }
 
+char* captured = nullptr;
+size_t capturedSize = 0;
+
 void Write(DWORD handle, const char* format, va_list arguments)
 {
     char text[8192];
     FormatTextV(text, sizeof text, format, arguments);
     DWORD length = static_cast<DWORD>(lstrlenA(text));
+    if (captured != nullptr) {
+        const size_t used = static_cast<size_t>(lstrlenA(captured));
+        lstrcpynA(captured + used, text, static_cast<int>(capturedSize - used));
+        return;
+    }
     DWORD written = 0;
     WriteFile(GetStdHandle(handle), text, length, &written, nullptr);
 }
@@ -130,6 +138,13 @@ void FormatText(char* text, size_t size, const char* format, ...) // NOLINT(cert
     va_start(arguments, format);
     FormatTextV(text, size, format, arguments);
     va_end(arguments);
+}
+
+void CaptureOutput(char* text, size_t size)
+{
+    text[0] = '\0';
+    captured = text;
+    capturedSize = size;
 }
 
 // C's own variadic form on purpose: it is printf's, and the compiler checks the formats.

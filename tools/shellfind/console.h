@@ -11,5 +11,8 @@ void FormatText(char* text, size_t size, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
 // To standard output, or to standard error, as the text is (no newline added).
+// After CaptureOutput, both are appended to text instead (size bytes, always terminated, cut when
+// full): the windowed build has no standard handles, and shows what the doctor found.
 void Print(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void PrintError(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void CaptureOutput(char* text, size_t size);

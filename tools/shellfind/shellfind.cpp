@@ -20,6 +20,9 @@
 #include <shlobj.h>
 
 #include "console.h"
+#ifdef KV_CUSTOMER_WINDOW
+#include "customer_window.h"
+#endif
 #include "doctor.h"
 #include "exit_codes.h"
 #include "find_entries.h"
@@ -292,5 +295,11 @@ extern "C" __attribute__((no_stack_protector)) void ShellfindStart()
     lstrcpynA(line, GetCommandLineA(), sizeof line);
     char* argv[8] = {};
     int argc = SplitCommandLine(line, argv, ARRAYSIZE(argv) - 1);
+#ifdef KV_CUSTOMER_WINDOW
+    // The windowed build, double-clicked or started from Start > Run: the customer's window.
+    // With arguments it is shellfind, without a console to print to.
+    if (argc <= 1)
+        ExitProcess(static_cast<UINT>(CustomerWindow()));
+#endif
     ExitProcess(static_cast<UINT>(Main(argc, argv)));
 }
