@@ -1,4 +1,4 @@
-; The Kestrovane search entry in a player's NSIS installer (ANSI, "Unicode false"): the module
+; The Kestrovane search entry in a player's NSIS installer (ANSI or Unicode, NSIS 3): the module
 ; beside the player, registered by the module's own registration, approved for "Only allow
 ; approved Shell extensions", and all of it undone at uninstall.
 ;

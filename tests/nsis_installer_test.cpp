@@ -7,6 +7,8 @@
 
 #include <tlhelp32.h>
 
+#include <string.h>
+
 #include <iterator>
 #include <string>
 #include <vector>
@@ -158,8 +160,9 @@ protected:
     }
     void TearDown() override
     {
-        for (const char* program : {"vendor-player-setup.exe", "kvshellsearch-setup.exe",
-                 "early-call-setup.exe", "regsvr32.exe", "shellfind64.exe"})
+        for (const char* program : {"vendor-player-setup.exe", "vendor-player-unicode-setup.exe",
+                 "kvshellsearch-setup.exe", "early-call-setup.exe", "regsvr32.exe",
+                 "shellfind64.exe"})
             SetWineVersion(program, nullptr);
         ResetEveryView();
 #ifdef _WIN64
@@ -221,21 +224,28 @@ private:
 
 } // namespace
 
+// The same include in the vendor's ANSI script and in its Unicode variant, which runs where
+// NSIS's Unicode installers run: on NT.
 TEST_F(NsisTest, VendorInstallerWritesWhatRegsvr32WritesAndUninstallLeavesNothing)
 {
     const std::string directory = "C:\\Program Files\\Vendor Player";
-    for (const Profile& profile : Profiles) {
-        const RegistryExport preferences = Preferences();
-        SetWineVersion("vendor-player-setup.exe", profile.version);
-        SetWineVersion("shellfind64.exe", profile.version);
-        // /D= must come last and unquoted, whatever spaces the path holds.
-        ASSERT_EQ(0, RunProgram(Quoted(BinPath("vendor-player-setup.exe")) + " /S /D=" + directory))
-            << profile.version;
-        ExpectInstalled(directory, profile);
+    for (const char* installer : {"vendor-player-setup.exe", "vendor-player-unicode-setup.exe"}) {
+        const bool unicode = strstr(installer, "unicode") != nullptr;
+        for (const Profile& profile : Profiles) {
+            if (unicode && !profile.nt)
+                continue;
+            SCOPED_TRACE(std::string(installer) + ", " + profile.version);
+            const RegistryExport preferences = Preferences();
+            SetWineVersion(installer, profile.version);
+            SetWineVersion("shellfind64.exe", profile.version);
+            // /D= must come last and unquoted, whatever spaces the path holds.
+            ASSERT_EQ(0, RunProgram(Quoted(BinPath(installer)) + " /S /D=" + directory));
+            ExpectInstalled(directory, profile);
 
-        EXPECT_EQ(0, UninstallAndWait(Quoted(directory + "\\uninst.exe") + " /S"));
-        ExpectRemoved(directory, preferences, profile.version);
-        EXPECT_FALSE(FileExists(directory)) << profile.version << ": the directory stays";
+            EXPECT_EQ(0, UninstallAndWait(Quoted(directory + "\\uninst.exe") + " /S"));
+            ExpectRemoved(directory, preferences, profile.version);
+            EXPECT_FALSE(FileExists(directory)) << "the directory stays";
+        }
     }
 }
 

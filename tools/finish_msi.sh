@@ -4,9 +4,8 @@
 #    that does not exist finds nothing (without the row it finds the file's directory);
 #  - PLAYERDIR, the directory of the player's executable: a directory search whose parent is
 #    that file search (Windows Installer takes the directory of a parent that is a file);
-#  - the module's File row as a versioned file, with the version and language of the DLL's own
-#    version resource, and no file hash (which is for unversioned files only), so that an
-#    upgrade replaces an older DLL by the rule that versioned files win;
+#  - the module's File row as a versioned file (tools/msi_module_version.sh), so that an upgrade
+#    replaces an older DLL by the rule that versioned files win;
 #  - the summary's language, and a package code that follows from the finished package.
 # Run it with the clock fixed (faketime) to keep the summary's times fixed too.
 # Usage: finish_msi.sh PACKAGE.msi DLL ARCH LANGUAGE PLAYER_FILE_NAME
@@ -22,9 +21,7 @@ msibuild "$msi" -q "INSERT INTO \`Signature\` (\`Signature\`, \`FileName\`) VALU
 msibuild "$msi" -q 'CREATE TABLE `DrLocator` (`Signature_` CHAR(72) NOT NULL, `Parent` CHAR(72), `Path` CHAR(255), `Depth` SHORT PRIMARY KEY `Signature_`, `Parent`, `Path`)'
 msibuild "$msi" -q "INSERT INTO \`DrLocator\` (\`Signature_\`, \`Parent\`, \`Path\`, \`Depth\`) VALUES ('PlayerDir', 'MainAppFile', '', 0)"
 msibuild "$msi" -q "INSERT INTO \`AppSearch\` (\`Property\`, \`Signature_\`) VALUES ('PLAYERDIR', 'PlayerDir')"
-set -- $(python3 "$tools/pe_version.py" read "$dll")
-msibuild "$msi" -q "UPDATE \`File\` SET \`Version\` = '$1', \`Language\` = '$2' WHERE \`File\` = 'KvShellSearchModuleFile'"
-msibuild "$msi" -q "DELETE FROM \`MsiFileHash\` WHERE \`File_\` = 'KvShellSearchModuleFile'"
+"$tools/msi_module_version.sh" "$msi" "$dll"
 platform=$([ "$arch" = x64 ] && echo x64 || echo Intel)
 msibuild "$msi" -s "Kestrovane Search Shell Extension" Tessalquorin "$platform;$language"
 "$tools/msi_package_code.sh" "$msi"

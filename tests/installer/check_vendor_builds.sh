@@ -4,7 +4,9 @@
 #  - without <?include kvshellsearch-menutext.wxi ?> it must not build, and wixl's message must
 #    name the include;
 #  - with our components split over two features (the module in one, its registry values in
-#    another) it builds, and no registry value names a file of another component (ICE69).
+#    another) it builds, and no registry value names a file of another component (ICE69);
+#  - built as docs/installing.md says (wixl, then tools/msi_module_version.sh), the module's File
+#    row has the DLL's version and language, and no hash.
 # Usage: check_vendor_builds.sh MODULE32 MODULE64
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -54,6 +56,19 @@ for bits in 32 64; do
         python3 "$project/tests/static/check_msi_tables.py" split.msi || failures=$((failures + 1))
     else
         fail "$bits-bit: the product with two features was not built"
+    fi
+    # The guide's step after wixl: the module's File row carries the DLL's version and language.
+    module=$([ $bits = 64 ] && echo kvshellsearch64.dll || echo kvshellsearch.dll)
+    wixl "${args[@]}" -o product.msi vendor-player.wxs kvshellsearch-fragment.wxs
+    "$project/tools/msi_module_version.sh" product.msi "$module"
+    row=$(msiinfo export product.msi File | awk -F'\t' '$1 == "KvShellSearchModuleFile" { print $5 " " $6 }')
+    expected=$(python3 "$project/tools/pe_version.py" read "$module")
+    if [ "$row" != "$expected" ]; then
+        fail "$bits-bit: the module's File row has version and language \"$row\", the DLL \"$expected\""
+    elif msiinfo export product.msi MsiFileHash | grep -q '^KvShellSearchModuleFile'; then
+        fail "$bits-bit: the versioned module still has a file hash"
+    else
+        echo "$bits-bit, the guide's vendor product: the module's File row is $row"
     fi
 done
 exit $failures

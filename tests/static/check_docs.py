@@ -3,7 +3,7 @@
   - every repository path in a code span of README.md and docs/*.md exists (build outputs under
     build/ and dist/, and paths with a placeholder such as LANG or VERSION, are not checked);
   - every WiX identifier and preprocessor variable, and every NSIS macro, define and variable,
-    that docs/installing.md names (KvShellSearch...,
+    that docs/installing.md and docs/packages.md name (KvShellSearch...,
     KVSHELLSEARCH..., KVPLAYERDIR, [#...]) exists, whole, in the fragment, its includes or kvshellsearch.nsh;
   - every option of a scripts/*.sh named in a guide (`scripts/x.sh --option`) is one the script
     accepts, whole;
@@ -249,7 +249,7 @@ def main(argv):
                     whole = re.compile(r"(?<![\w-])" + re.escape(option) + r"(?![\w-])")
                     if os.path.exists(source) and not whole.search(open(source, encoding="utf-8").read()):
                         failures.append(f"{name}:{number}: {script} takes no option {option}")
-            if name == os.path.join("docs", "installing.md"):
+            if name in (os.path.join("docs", "installing.md"), os.path.join("docs", "packages.md")):
                 for wix_name in WIX_NAME.findall(span) + FILE_REFERENCE.findall(span):
                     counts["names"] += 1
                     if wix_name not in wix_names:
