@@ -36,37 +36,34 @@ quiet reg add 'HKCR\Software\Tessalquorin\Kestrovane\6.0\Preferences\MainApp' /v
     /d 'C:\Program Files\Kestrovane\player.exe' /f
 quiet regsvr32 /s 'C:\Program Files\Kestrovane\kvshellsearch64.dll'
 
+# Captures the screen into FILE once it shows a window: the first window of a fresh prefix takes
+# a while, so until the screen is no longer blank.
+capture() { # FILE
+    for _ in $(seq 60); do
+        sleep 0.5
+        import -window root "$1"
+        [ "$(convert "$1" -format '%[fx:mean>0.001]' info:)" = 1 ] && break
+    done
+    sleep 1
+    import -window root "$1"
+}
+shot=$(mktemp --suffix=.png)
+
 "$WINE64" "$bin/shellfind.exe" menu 30 </dev/null >/dev/null 2>&1 &
 menu=$!
-# The first window of a fresh prefix takes a while; wait until the screen is no longer blank.
-shot=$(mktemp --suffix=.png)
-for _ in $(seq 60); do
-    sleep 0.5
-    import -window root "$shot"
-    [ "$(convert "$shot" -format '%[fx:mean>0.001]' info:)" = 1 ] && break
-done
-sleep 0.5
-import -window root "$shot"
+capture "$shot"
 # The menu on a desktop-coloured margin, every pixel doubled so the 16x16 icon can be judged.
 convert "$shot" -trim +repage -bordercolor '#3a6ea5' -border 12 -scale 200% "$out_dir/find-menu.png"
-rm -f "$shot"
 kill $menu 2>/dev/null || true
+wait $menu 2>/dev/null || true
 
 # The customer's window, as Windows XP shows it, for an entry whose menu text was emptied.
-wait $menu 2>/dev/null || true
 quiet reg add 'HKCU\Software\Wine\AppDefaults\shellfind-fix.exe' /v Version /d winxp /f
 quiet reg add 'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Explorer\FindExtensions\Static\Orbelquest\0' \
     /ve /d '' /f
 "$WINE64" "$bin/shellfind-fix.exe" </dev/null >/dev/null 2>&1 &
 fix=$!
-shot=$(mktemp --suffix=.png)
-for _ in $(seq 60); do
-    sleep 0.5
-    import -window root "$shot"
-    [ "$(convert "$shot" -format '%[fx:mean>0.001]' info:)" = 1 ] && break
-done
-sleep 1
-import -window root "$shot"
+capture "$shot"
 convert "$shot" -trim +repage -bordercolor '#3a6ea5' -border 12 "$out_dir/customer-window.png"
 rm -f "$shot"
 kill $fix 2>/dev/null || true

@@ -42,13 +42,13 @@ status=0
 passed=0 failed=0 skipped=0
 summaries=()
 # Adds a suite's CTest run to the totals.
-count() { # SUITE
+count() { # SUITE [LABEL]
     local log=$logs/$1 summary total fails skips
     summary=$(grep -E '^[0-9]+% tests passed' "$log" || echo "no tests ran")
     total=$(sed -nE 's/.* tests failed out of ([0-9]+).*/\1/p' "$log")
     fails=$(sed -nE 's/.*, ([0-9]+) tests failed out of.*/\1/p' "$log")
     skips=$(grep -cE '^[[:space:]]*[0-9]+ - .* \(Skipped\)$' "$log" || true)
-    summaries+=("$1 suite: $summary (${skips:-0} of them skipped)")
+    summaries+=("${2:-$1 suite}: $summary (${skips:-0} of them skipped)")
     [ -n "$total" ] || { status=1; return; }
     passed=$((passed + total - fails - skips))
     failed=$((failed + fails))
@@ -83,7 +83,7 @@ else
     scripts/vm32.sh scripts/wine32-session.sh ctest --preset i686 -L module "$@" 2>&1 |
         tee "$logs/i686-vm" || status=1
     echo "the virtual machine took $(($(date +%s) - started)) s"
-    count i686-vm
+    count i686-vm "i686 suite, the module's own tests in the virtual machine"
     not_run i686 "== the rest of the 32-bit suite" "$(tests_in i686 -LE module "$@")" \
         "they need 32-bit programs on the host ($vm_reason); the virtual machine runs the module's own tests only"
     not_run wow64 "== WoW64 part" "$(tests_in x86_64 -L wow64 "$@")" \
