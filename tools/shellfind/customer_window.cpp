@@ -177,8 +177,8 @@ int CustomerWindow()
     char text[2048] = {};
     if (code == Success) {
         FormatText(text, sizeof text,
-            "The Kestrovane search entry is set up and works: you find "
-            "it in the Find or Search menu of the Start menu.");
+            "The Kestrovane search entry is set up and works: you find it in the Find or Search "
+            "menu of the Start menu.");
     } else if (report.Repairable()) {
         FormatText(text, sizeof text,
             "%s\n\nThis program can mend it now. It first saves the present settings in a file, "
@@ -194,9 +194,14 @@ int CustomerWindow()
                     "The search entry is mended: you find it in the Find or Search menu of the "
                     "Start menu.\n\nThe settings as they were are saved in:\n%s",
                     backup);
+            else if (backup[0] != '\0')
+                FormatText(text, sizeof text,
+                    "The search entry is not mended. The settings as they were are saved in:\n%s"
+                    "\n\nPlease send the report to support.",
+                    backup);
             else
                 FormatText(text, sizeof text,
-                    "The search entry could not be mended, and nothing was lost. Please send the "
+                    "The search entry is not mended, and nothing was changed. Please send the "
                     "report to support.");
         } else {
             FormatText(text, sizeof text, "Nothing was changed.");
@@ -213,9 +218,7 @@ int CustomerWindow()
         char path[MAX_PATH] = {};
         if (SaveReport(path))
             FormatText(text, sizeof text,
-                "The report is saved as:\n%s\n\nSend this file to "
-                "support.",
-                path);
+                "The report is saved as:\n%s\n\nSend this file to support.", path);
         else
             FormatText(text, sizeof text, "The report could not be saved as:\n%s", path);
         Ask(text, MB_OK | MB_ICONINFORMATION);
