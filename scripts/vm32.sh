@@ -10,7 +10,8 @@
 # The kernel and busybox come from Debian's packages (apt-get download; nothing is installed on
 # the host) and are kept with the initramfs in $KV_VM_CACHE (default /var/cache/kvshellsearch/vm),
 # made once. Each run has its own machine, its own qemu process and its own scratch directory,
-# so two runs at once do not meet; the guest's /tmp, /proc, /dev and /sys are its own. Memory and
+# so two runs at once do not meet; the guest's /proc, /dev, /sys and the Wine roots' /tmp are its
+# own, and the host's /tmp is the guest's too (a clone there runs as anywhere else). Memory and
 # processors: KV_VM_MEMORY (default 3072 MB), KV_VM_CPUS (default: the host's, at most 4).
 # Everything runs about 9 to 16 times slower than natively. What the command prints comes back
 # through the machine's serial console, with its line ends and colours taken off.
@@ -20,7 +21,7 @@ project=$(cd "$(dirname "$0")/.." && pwd)
 [ $# -gt 0 ] || { echo "usage: scripts/vm32.sh COMMAND [ARGS...]" >&2; exit 2; }
 
 cache=${KV_VM_CACHE:-/var/cache/kvshellsearch/vm}
-recipe="linux-image-amd64 busybox-static v4"
+recipe="linux-image-amd64 busybox-static v5"
 modules="virtio_ring virtio virtio_pci_modern_dev virtio_pci_legacy_dev virtio_pci netfs fscache
     9pnet 9pnet_virtio 9p"
 
@@ -55,7 +56,6 @@ for module in %s; do insmod /lib/$module.ko; done
 mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144,cache=loose host /host
 run=$(sed -n 's/.*kv_run=\\([^ ]*\\).*/\\1/p' /proc/cmdline)
 for dir in proc sys dev; do mount --rbind /$dir /host/$dir; done
-mount -t tmpfs tmp /host/tmp
 mkdir -p /host/dev/shm
 mount -t tmpfs shm /host/dev/shm
 echo >/dev/console; echo "kv-vm: started" >/dev/console
