@@ -250,8 +250,17 @@ std::vector<std::string> PlayerLog::Lines() const
     return lines;
 }
 
+// How long a wait may take here: KV_TEST_TIMEOUT_SCALE times longer in an emulated machine.
+static DWORD Scaled(DWORD timeoutMs)
+{
+    const char* scale = getenv("KV_TEST_TIMEOUT_SCALE");
+    const unsigned long factor = scale != nullptr ? strtoul(scale, nullptr, 10) : 1;
+    return timeoutMs * (factor > 1 ? factor : 1);
+}
+
 std::vector<std::string> PlayerLog::WaitForLines(size_t count, DWORD timeoutMs) const
 {
+    timeoutMs = Scaled(timeoutMs);
     DWORD started = GetTickCount();
     std::vector<std::string> lines = Lines();
     while (lines.size() < count && GetTickCount() - started < timeoutMs) {
@@ -278,6 +287,7 @@ namespace {
 
 int RunProgramWithOutput(const std::string& commandLine, HANDLE output, DWORD timeoutMs)
 {
+    timeoutMs = Scaled(timeoutMs);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     if (output != nullptr) {
