@@ -56,14 +56,6 @@ std::string Q(const std::string& text)
     return "\"" + text + "\"";
 }
 
-std::string BackupPathIn(const std::string& output)
-{
-    const size_t line = output.find("backup: ");
-    return line == std::string::npos
-        ? std::string()
-        : output.substr(line + 8, output.find_first_of("\r\n", line) - line - 8);
-}
-
 // The route that registers the module beside the player, and the one that takes it away.
 struct Route {
     const char* name;

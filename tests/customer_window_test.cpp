@@ -201,9 +201,7 @@ TEST_F(DoctorTest, TheCustomersWindowSaysWhatIsWrongAndMendsOnlyOnYes)
         std::string output;
         EXPECT_EQ(0, RunProgram(Shellfind("repair"), output)) << output;
         EXPECT_EQ(mended, OurKeysSnapshot());
-        const size_t line = output.find("backup: ");
-        const std::string consoleBackup
-            = output.substr(line + 8, output.find_first_of("\r\n", line) - line - 8);
+        const std::string consoleBackup = BackupPathIn(output);
         EXPECT_EQ(FileText(backup), FileText(consoleBackup));
         DeleteFileA(backup.c_str());
         DeleteFileA(consoleBackup.c_str());

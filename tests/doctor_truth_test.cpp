@@ -393,14 +393,6 @@ TEST_F(DoctorTest, VerdictAgreesWithWhatInvokeDoesInEveryState)
         static_cast<unsigned>(falseFault));
 }
 
-std::string BackupPathIn(const std::string& output)
-{
-    const size_t line = output.find("backup: ");
-    return line == std::string::npos
-        ? std::string()
-        : output.substr(line + 8, output.find_first_of("\r\n", line) - line - 8);
-}
-
 // Where the doctor says repair mends every fault, repair makes the entry work (the doctor is
 // satisfied and invoke starts the player), changes nothing but our keys, and leaves a backup that
 // gives the old values back; a second repair changes nothing. In every other state, and in a dry

@@ -12,14 +12,6 @@
 
 namespace {
 
-std::string BackupPathIn(const std::string& output)
-{
-    const size_t line = output.find("backup: ");
-    return line == std::string::npos
-        ? std::string()
-        : output.substr(line + 8, output.find_first_of("\r\n", line) - line - 8);
-}
-
 std::string FileText(const std::string& path)
 {
     std::ifstream file(path, std::ios::binary);

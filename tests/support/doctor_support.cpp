@@ -253,3 +253,11 @@ std::string ChangedKeys(const RegistryExport& before, const RegistryExport& afte
     }
     return changes;
 }
+
+std::string BackupPathIn(const std::string& output)
+{
+    const size_t line = output.find("backup: ");
+    return line == std::string::npos
+        ? std::string()
+        : output.substr(line + 8, output.find_first_of("\r\n", line) - line - 8);
+}

@@ -51,6 +51,9 @@ std::string Shellfind(const std::string& arguments);
 // command line; empty when the line names none.
 std::string ShellfindCommandIn(const std::string& line);
 
+// The backup a repair's output names ("backup: PATH"), or an empty text.
+std::string BackupPathIn(const std::string& output);
+
 // HKLM\Software and HKCU\Software (and with them the classes root), every key and value.
 RegistryExport SoftwareSnapshot();
 // Our registry layout, the player's preferences and the shell's policy keys: what repair would
