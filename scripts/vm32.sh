@@ -14,7 +14,8 @@
 # own, and the host's /tmp is the guest's too (a clone there runs as anywhere else). Memory and
 # processors: KV_VM_MEMORY (default 3072 MB), KV_VM_CPUS (default: the host's, at most 4).
 # Everything runs about 9 to 16 times slower than natively. What the command prints comes back
-# through the machine's serial console, with its line ends and colours taken off.
+# through the machine's serial console, with its line ends and colours taken off. The command
+# sees KV_VM32=1; the machine has no network.
 case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 project=$(cd "$(dirname "$0")/.." && pwd)
@@ -94,6 +95,7 @@ trap 'rm -rf "$run"' EXIT
         echo "[ ! -d $(printf '%q' "$root/tmp") ] || mount -t tmpfs tmp $(printf '%q' "$root/tmp")"
     done
     echo "cd $(printf '%q' "$PWD")"
+    echo "export KV_VM32=1"
     # The host's environment, but for what belongs to the host's session alone.
     export -p | grep -vE '^declare -x (HOME|PWD|OLDPWD|SHLVL|TERM|DISPLAY|SSH_[A-Z_]*|_)=' || true
     printf '%q ' "$@"
@@ -105,10 +107,11 @@ cpus=${KV_VM_CPUS:-$(nproc)}
 [ "$cpus" -le 4 ] || cpus=4
 qemu-system-x86_64 -machine q35,accel=tcg -cpu qemu64 -smp "$cpus" -m "${KV_VM_MEMORY:-3072}" \
     -kernel "$cache/vmlinuz" -initrd "$cache/initrd" \
-    -append "console=ttyS0 quiet panic=-1 kv_run=$run" \
+    -append "console=ttyS0 quiet loglevel=1 panic=-1 kv_run=$run" \
     -virtfs local,path=/,mount_tag=host,security_model=passthrough,multidevs=remap \
     -nic none -nographic -no-reboot -monitor none -serial stdio </dev/null |
-    sed -u -n 's/\r$//; s/\x1b\[[0-9;]*m//g; /^kv-vm: started/,${/^kv-vm: \|\] reboot: Power down/!p}'
+    sed -u -n 's/\r$//; s/\x1b\[[0-9;]*m//g; /^kv-vm: started/,${/^kv-vm: \|\] reboot: Power down/!p}' ||
+    echo "vm32: qemu-system-x86_64 ended with exit status ${PIPESTATUS[0]}"
 if [ ! -s "$run/status" ]; then
     echo "vm32: the virtual machine ended without running the command to its end"
     exit 1

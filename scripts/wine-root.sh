@@ -10,14 +10,22 @@
 #                                        with the reason printed
 #   scripts/wine-root.sh KIND --clear    removes the root
 #
+# A root is made in two steps. The host fetches it: debootstrap's first stage unpacks the base
+# system, and the host's own apt, pointed at the root, downloads Wine and what it needs into the
+# root's cache; none of the root's programs runs. Then it is finished where the root's programs
+# run: debootstrap's second stage and apt's installation without network. The i386 root is
+# finished on the host, or, where the host's kernel refuses 32-bit code (or with KV_32BIT_VM=1),
+# in the virtual machine of scripts/vm32.sh, which has no network and needs none for this.
+#
 # The roots live outside the work tree, in $KV_WINE32_ROOT and $KV_WOW64_ROOT (default
 # /var/cache/kvshellsearch/wine32-root and .../wow64-root), so every clone on the machine shares
 # them. Making one is locked against a second run at once; a root that was not finished is made
 # again from the start. The Debian mirror is the one the host's own apt configuration uses. This
-# script mounts nothing: scripts/wine-session.sh enters the root.
+# script leaves nothing mounted: scripts/wine-session.sh enters the root.
 case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
-cd "$(dirname "$0")/.."
+project=$(cd "$(dirname "$0")/.." && pwd)
+cd "$project"
 
 kind=${1:-}
 shift || true
@@ -28,6 +36,7 @@ i386)
     foreign=
     packages="wine wine32"
     size="about a minute, about 0.9 GB"
+    size_vm="about 10 minutes, about 0.9 GB"
     ;;
 wow64)
     root=${KV_WOW64_ROOT:-/var/cache/kvshellsearch/wow64-root}
@@ -35,6 +44,7 @@ wow64)
     foreign=i386
     packages="wine wine64 wine32"
     size="about a minute and a half, about 1.7 GB"
+    size_vm=
     ;;
 *)
     echo "usage: scripts/wine-root.sh i386|wow64 [--check|--clear]" >&2
@@ -87,34 +97,63 @@ mounted_below() {
     awk -v root="$root" 'index($2, root "/") == 1 || $2 == root { found = 1 } END { exit !found }' /proc/mounts
 }
 
-make_root() {
+# Step one, anywhere: the base system unpacked and Wine's packages downloaded into the root.
+fetch_root() {
     local mirror codename
     mirror=$(host_mirror)
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    debootstrap --foreign --arch=$arch --variant=minbase "$codename" "$root" "$mirror"
+    # The root's apt lists, keys and cache, the host's apt program: nothing of the root runs.
+    local apt=(apt-get -q -y -o Dir="$root" -o Dir::State::status="$root/var/lib/dpkg/status"
+        -o APT::Architecture=$arch -o "APT::Architectures::=$arch" -o Debug::NoLocking=1)
+    [ -z "$foreign" ] || apt+=(-o "APT::Architectures::=$foreign")
+    "${apt[@]}" update
+    "${apt[@]}" install --download-only --no-install-recommends $packages
+}
+
+# Step two, where the root's programs run: nothing is downloaded any more.
+finish_root() {
+    # The second stage and apt's maintainer scripts need /proc and /dev; they get them in a
+    # mount namespace of this step's own, so nothing stays mounted. The virtual machine reaches
+    # the root over 9p, which opens no device file: there /dev is the guest's own, bound, and
+    # debootstrap is told it runs in a container, where it skips its device-file test.
+    local container=
+    [ -z "${KV_VM32:-}" ] || container=lxc
+    unshare --mount --propagation private bash -c '
+        set -e
+        mount --rbind /dev "$1/dev"
+        container=$4 chroot "$1" /debootstrap/debootstrap --second-stage
+        mountpoint -q "$1/proc" || mount -t proc proc "$1/proc"
+        [ -z "$2" ] || chroot "$1" dpkg --add-architecture "$2"
+        chroot "$1" /usr/bin/env DEBIAN_FRONTEND=noninteractive \
+            apt-get install -y -q --no-download --no-install-recommends $3
+        chroot "$1" apt-get clean
+    ' finish-root "$root" "$foreign" "$packages" "$container"
+}
+
+make_root() {
     if mounted_below; then
         echo "wine-root: something is still mounted below $root; not touching it" >&2
         return 1
     fi
-    echo "wine-root: making the $kind root in $root (once; $size)" >&2
+    if [ -n "${KV_VM32:-}" ]; then
+        echo "wine-root: the $kind root in $root is not made, and this virtual machine has no network; make it on the host: scripts/wine-root.sh $kind" >&2
+        return 1
+    fi
     rm -rf "$root"
     mkdir -p "$root"
-    debootstrap --arch=$arch --variant=minbase "$codename" "$root" "$mirror" >"$root.log" 2>&1 || {
-        echo "wine-root: debootstrap failed; its log: $root.log" >&2
+    local finish=(finish_root) where=here
+    if [ "$kind" = i386 ] && { [ "${KV_32BIT_VM:-}" = 1 ] || ! host_runs_i386; }; then
+        finish=("$project/scripts/vm32.sh" "$project/scripts/wine-root.sh" "$kind" --finish)
+        where="in a virtual machine" size=$size_vm
+    fi
+    echo "wine-root: making the $kind root in $root (once; fetched here, finished $where: $size)" >&2
+    fetch_root >"$root.log" 2>&1 || {
+        echo "wine-root: fetching the root failed (debootstrap's first stage, or apt's download); its log: $root.log" >&2
         return 1
     }
-    # The root's own apt needs /proc and /dev for a few maintainer scripts; give them for
-    # this step only, in a mount namespace of its own, so nothing stays mounted.
-    unshare --mount --propagation private bash -c '
-        set -e
-        mount -t proc proc "$1/proc"
-        mount --rbind /dev "$1/dev"
-        [ -z "$2" ] || chroot "$1" dpkg --add-architecture "$2"
-        chroot "$1" /usr/bin/env DEBIAN_FRONTEND=noninteractive apt-get update -q
-        chroot "$1" /usr/bin/env DEBIAN_FRONTEND=noninteractive \
-            apt-get install -y -q --no-install-recommends $3
-        chroot "$1" apt-get clean
-    ' make-root "$root" "$foreign" "$packages" >>"$root.log" 2>&1 || {
-        echo "wine-root: installing Wine in the root failed; its log: $root.log" >&2
+    "${finish[@]}" >>"$root.log" 2>&1 || {
+        echo "wine-root: finishing the root $where failed; its log: $root.log" >&2
         return 1
     }
     echo "$recipe" >"$ready_mark"
@@ -139,17 +178,17 @@ case "${1:-}" in
     echo "wine-root: removed $root"
     exit 0
     ;;
+--finish)
+    # Step two alone, for the virtual machine; the host's run that started it holds the lock.
+    finish_root
+    exit
+    ;;
 "") ;;
 *)
     echo "usage: scripts/wine-root.sh i386|wow64 [--check|--clear]" >&2
     exit 2
     ;;
 esac
-
-if ! host_runs_i386; then
-    echo "wine-root: $no_i386" >&2
-    exit $skip_status
-fi
 
 mkdir -p "$(dirname "$lock")"
 exec 9>"$lock"
