@@ -100,14 +100,14 @@ mounted_below() {
 # Step one, anywhere: the base system unpacked and Wine's packages downloaded into the root.
 fetch_root() {
     local mirror codename
-    mirror=$(host_mirror)
+    mirror=$(host_mirror) || return
     codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    debootstrap --foreign --arch=$arch --variant=minbase "$codename" "$root" "$mirror"
+    debootstrap --foreign --arch=$arch --variant=minbase "$codename" "$root" "$mirror" || return
     # The root's apt lists, keys and cache, the host's apt program: nothing of the root runs.
     local apt=(apt-get -q -y -o Dir="$root" -o Dir::State::status="$root/var/lib/dpkg/status"
         -o APT::Architecture=$arch -o "APT::Architectures::=$arch" -o Debug::NoLocking=1)
     [ -z "$foreign" ] || apt+=(-o "APT::Architectures::=$foreign")
-    "${apt[@]}" update
+    "${apt[@]}" update || return
     "${apt[@]}" install --download-only --no-install-recommends $packages
 }
 
