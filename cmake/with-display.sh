@@ -29,6 +29,10 @@ fi
 export DISPLAY=":$(cat "$state/display")"
 export WINEPREFIX="$state/prefix"
 mkdir -p "$WINEPREFIX"
+# A new prefix links the user's Desktop to $HOME, where the window saves its report: a home of
+# this run's own keeps the report out of the real one and away from another run's.
+export HOME="$state/home"
+mkdir -p "$HOME"
 # The Wine of the suite: 32-bit in the i386 root (its /tmp is the root's; Xvfb's abstract socket
 # reaches it), else the session's wine64.
 in_wine() {
