@@ -9,6 +9,7 @@
 #   scripts/wine-root.sh KIND --check    exit 0 when this host can execute 32-bit x86 code, else 3
 #                                        with the reason printed
 #   scripts/wine-root.sh KIND --clear    removes the root
+#   scripts/wine-root.sh KIND --finish   the second step below alone, for the virtual machine
 #
 # A root is made in two steps. The host fetches it: debootstrap's first stage unpacks the base
 # system, and the host's own apt, pointed at the root, downloads Wine and what it needs into the
@@ -47,7 +48,7 @@ wow64)
     size_vm=
     ;;
 *)
-    echo "usage: scripts/wine-root.sh i386|wow64 [--check|--clear]" >&2
+    echo "usage: scripts/wine-root.sh i386|wow64 [--check|--clear|--finish]" >&2
     exit 2
     ;;
 esac
@@ -185,7 +186,7 @@ case "${1:-}" in
     ;;
 "") ;;
 *)
-    echo "usage: scripts/wine-root.sh i386|wow64 [--check|--clear]" >&2
+    echo "usage: scripts/wine-root.sh i386|wow64 [--check|--clear|--finish]" >&2
     exit 2
     ;;
 esac
