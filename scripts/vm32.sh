@@ -10,12 +10,12 @@
 # The kernel and busybox come from Debian's packages (apt-get download; nothing is installed on
 # the host) and are kept with the initramfs in $KV_VM_CACHE (default /var/cache/kvshellsearch/vm),
 # made once. Each run has its own machine, its own qemu process and its own scratch directory,
-# so two runs at once do not meet; the guest's /proc, /dev, /sys and the Wine roots' /tmp are its
-# own, and the host's /tmp is the guest's too (a clone there runs as anywhere else). Memory and
-# processors: KV_VM_MEMORY (default 3072 MB), KV_VM_CPUS (default: the host's, at most 4).
-# Everything runs about 9 to 16 times slower than natively. What the command prints comes back
-# through the machine's serial console, with its line ends and colours taken off. The command
-# sees KV_VM32=1; the machine has no network.
+# so two runs at once do not meet; the guest's /proc, /dev and /sys are its own (a Wine session
+# there gives its root a /tmp of its own too), and the host's /tmp is the guest's too (a clone
+# there runs as anywhere else). Memory and processors: KV_VM_MEMORY (default 3072 MB),
+# KV_VM_CPUS (default: the host's, at most 4). Everything runs about 9 to 16 times slower than
+# natively. What the command prints comes back through the machine's serial console, with its
+# line ends and colours taken off. The command sees KV_VM32=1; the machine has no network.
 case "${1:-}" in -h | --help) sed -n '2,/^[^#]/s/^# \{0,1\}//p' "$0"; exit 0 ;; esac
 set -euo pipefail
 project=$(cd "$(dirname "$0")/.." && pwd)
@@ -89,11 +89,6 @@ flock -u 9
 run=$(mktemp -d /var/tmp/kv-vm.XXXXXX)
 trap 'rm -rf "$run"' EXIT
 {
-    # The Wine roots' /tmp holds the wineserver's socket, which 9p cannot carry: the guest's own.
-    for root in "${KV_WINE32_ROOT:-/var/cache/kvshellsearch/wine32-root}" \
-        "${KV_WOW64_ROOT:-/var/cache/kvshellsearch/wow64-root}"; do
-        echo "[ ! -d $(printf '%q' "$root/tmp") ] || mount -t tmpfs tmp $(printf '%q' "$root/tmp")"
-    done
     echo "cd $(printf '%q' "$PWD")"
     echo "export KV_VM32=1"
     # The host's environment, but for what belongs to the host's session alone.

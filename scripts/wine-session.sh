@@ -95,6 +95,9 @@ trap 'exit 143' TERM
 
 mount -t proc proc "$root/proc" && mounts+=("$root/proc")
 mount --rbind /dev "$root/dev" && mounts+=("$root/dev")
+# In scripts/vm32.sh's machine the root is reached over 9p, which cannot carry the wineserver's
+# socket: the root's /tmp is this session's own there.
+[ -z "${KV_VM32:-}" ] || { mount -t tmpfs tmp "$root/tmp" && mounts+=("$root/tmp"); }
 # The first directory of the project's path that the root lacks, and so this run makes.
 made_from=
 dir=$project
